@@ -1,0 +1,31 @@
+# Install rules: the library with its assets beside it, the public headers,
+# a namespaced CMake package and a pkg-config file.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+# Consumers link tavoSDK::tavoSDK, the same name the build tree's alias gives.
+set_target_properties(tavoSDK-faceTrackingInApp PROPERTIES EXPORT_NAME tavoSDK)
+install(TARGETS tavoSDK-faceTrackingInApp EXPORT tavoSDKTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+# The display maker's library (on this machine our stand-in) sits beside the SDK, which finds
+# it there through its own run path.
+install(TARGETS TavoDisplaySdkCpp LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+set_target_properties(tavoSDK-faceTrackingInApp PROPERTIES INSTALL_RPATH "$ORIGIN")
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/assets/ DESTINATION ${CMAKE_INSTALL_LIBDIR}/assets)
+# Headers under an "internal" folder are implementation details and stay out.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/tavo/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tavo
+  FILES_MATCHING PATTERN "*.h" PATTERN "internal" EXCLUDE)
+
+install(EXPORT tavoSDKTargets NAMESPACE tavoSDK:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tavoSDK)
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/tavoSDKConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/tavoSDKConfig.cmake INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tavoSDK)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/tavoSDKConfigVersion.cmake
+  COMPATIBILITY SameMinorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/tavoSDKConfig.cmake ${PROJECT_BINARY_DIR}/tavoSDKConfigVersion.cmake
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tavoSDK)
+
+# The pkg-config file finds its prefix from its own place, so a staged install resolves too.
+file(RELATIVE_PATH TAVO_PC_PREFIX_FROM_PCFILEDIR "/p/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/p")
+configure_file(${PROJECT_SOURCE_DIR}/cmake/tavoSDK.pc.in ${PROJECT_BINARY_DIR}/tavoSDK.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/tavoSDK.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

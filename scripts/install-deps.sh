@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs to build, test and run; safe to run again.
+set -euo pipefail
+
+PACKAGES=(
+  # build tools
+  build-essential cmake ninja-build pkg-config git ccache clang lld libclang-rt-14-dev clang-format
+  # libraries
+  libspdlog-dev libfmt-dev libglm-dev libstb-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # OpenGL: GLVND, EGL and Mesa's software renderer for headless rendering
+  libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"

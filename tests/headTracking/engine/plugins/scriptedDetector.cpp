@@ -1,0 +1,77 @@
+// A detector plug-in for tests: reports the faces, limit and backend its script sets.
+#include "headTracking/engine/scriptedDetector.h"
+
+#include <algorithm>
+#include <mutex>
+
+#include "tavo/headTracking/engine/blinkDetectorPlugin.h"
+
+namespace {
+
+std::mutex scriptLock;
+ScriptedDetectorScript script;
+
+class ScriptedDetector final : public tavo::head::FaceDetector {
+  public:
+    ScriptedDetector(const ScriptedDetectorScript& current, tavo_face_detector_backend_e loadedFor,
+                     int32_t maxNumOfFaces)
+        : script_(current),
+          backend_(current.backend != kTavoFaceDetectorBackendUnknown ? current.backend
+                                                                      : loadedFor),
+          maxNumOfFaces_(maxNumOfFaces > 0 ? maxNumOfFaces : current.maxNumOfFacesLimit) {}
+
+    int32_t GetMaxNumOfFacesLimit() const override { return script_.maxNumOfFacesLimit; }
+    int32_t GetMaxNumOfFaces() const override { return maxNumOfFaces_; }
+    void SetMaxNumOfFaces(int32_t count) override { maxNumOfFaces_ = count; }
+    tavo_face_detector_backend_e GetBackend() const override { return backend_; }
+    void SetCameraIntrinsics(const tavo::CameraIntrinsics& intrinsics) override {
+        intrinsics_ = intrinsics;
+    }
+    Output& Detect(const tavo::head::CameraFrame&) override {
+        output_.faces = script_.faces;
+        if (output_.faces.size() > static_cast<size_t>(std::max(maxNumOfFaces_, 0))) {
+            output_.faces.resize(static_cast<size_t>(std::max(maxNumOfFaces_, 0)));
+        }
+        return output_;
+    }
+
+    const ScriptedDetectorScript& script() const { return script_; }
+
+  private:
+    ScriptedDetectorScript script_;
+    tavo_face_detector_backend_e backend_;
+    int32_t maxNumOfFaces_;
+    tavo::CameraIntrinsics intrinsics_{};
+    Output output_;
+};
+
+__attribute__((destructor)) void ReportUnload() {
+    if (script.onUnload != nullptr) {
+        script.onUnload(script.context);
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+TAVO_PLUGIN_EXPORT void ScriptedDetector_SetScript(const ScriptedDetectorScript& next) {
+    std::lock_guard<std::mutex> guard(scriptLock);
+    script = next;
+}
+
+tavo::head::FaceDetector* Plugin_CreateBlinkDetector(
+    const tavo::head::BlinkDetectorConfiguration& configuration, tavo::AssetManager*) {
+    std::lock_guard<std::mutex> guard(scriptLock);
+    return new ScriptedDetector(script, configuration.faceDetector.backend,
+                                configuration.faceDetector.maxNumOfFaces);
+}
+
+void Plugin_DeleteBlinkDetector(tavo::head::FaceDetector* detector) {
+    auto* scripted = static_cast<ScriptedDetector*>(detector);
+    if (scripted->script().onDelete != nullptr) {
+        scripted->script().onDelete(scripted->script().context);
+    }
+    delete scripted;
+}
+}

@@ -1,0 +1,61 @@
+// Control of the scripted test detector plug-in: what it detects, its limits and its hooks.
+#pragma once
+
+#include <dlfcn.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tavo/headTracking/common/types.h"
+
+// What the scripted plug-in's detectors report. Copied by the set function.
+struct ScriptedDetectorScript {
+    std::vector<tavo::head::DetectedFace> faces;
+    int32_t maxNumOfFacesLimit = 4;
+    // kTavoFaceDetectorBackendUnknown reports the backend the library was loaded for.
+    tavo_face_detector_backend_e backend = kTavoFaceDetectorBackendUnknown;
+    // Called from the plug-in's delete function and when the library is unloaded.
+    void (*onDelete)(void* context) = nullptr;
+    void (*onUnload)(void* context) = nullptr;
+    void* context = nullptr;
+};
+
+using ScriptedDetectorSetScriptFunction = void(const ScriptedDetectorScript& script);
+inline constexpr const char* kScriptedDetectorSetScriptSymbol = "ScriptedDetector_SetScript";
+
+// Loads the plug-in at `path` and sets its script. The handle keeps the library (and so the
+// script) loaded until Release; the detectors made meanwhile keep it loaded after that.
+class ScriptedDetectorControl {
+  public:
+    explicit ScriptedDetectorControl(const std::string& path)
+        : handle_(::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {}
+    ~ScriptedDetectorControl() { Release(); }
+    ScriptedDetectorControl(const ScriptedDetectorControl&) = delete;
+    ScriptedDetectorControl& operator=(const ScriptedDetectorControl&) = delete;
+
+    bool loaded() const { return handle_ != nullptr; }
+
+    bool SetScript(const ScriptedDetectorScript& script) const {
+        if (handle_ == nullptr) {
+            return false;
+        }
+        auto* set = reinterpret_cast<ScriptedDetectorSetScriptFunction*>(
+            ::dlsym(handle_, kScriptedDetectorSetScriptSymbol));
+        if (set == nullptr) {
+            return false;
+        }
+        set(script);
+        return true;
+    }
+
+    void Release() {
+        if (handle_ != nullptr) {
+            ::dlclose(handle_);
+            handle_ = nullptr;
+        }
+    }
+
+  private:
+    void* handle_;
+};
