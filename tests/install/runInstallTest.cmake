@@ -17,7 +17,7 @@ if(internal_headers)
 endif()
 
 run_checked(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/build -G ${GENERATOR}
-  -DCMAKE_PREFIX_PATH=${prefix})
+  -DCMAKE_PREFIX_PATH=${prefix} "-DCMAKE_EXE_LINKER_FLAGS=${SANITIZE_FLAGS}")
 run_checked(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
 run_checked(${WORK_DIR}/build/tavoConsumer)
 if(NOT last_output MATCHES "Warn")
