@@ -248,7 +248,7 @@ TAVO_API bool SaveCameraFrame(const CameraFrame& frame, const char* path);
 // Text forms, in designated-initialiser style, for log lines.
 namespace tavo::detail {
 
-// Text forms take no format specification.
+// Text forms are written one way only: a format string may not pass options to them.
 struct PlainFormatter {
     constexpr auto parse(fmt::format_parse_context& context) -> decltype(context.begin()) {
         return context.begin();
