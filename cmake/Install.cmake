@@ -11,6 +11,10 @@ install(TARGETS tavoSDK-faceTrackingInApp EXPORT tavoSDKTargets
 # The display maker's library (on this machine our stand-in) sits beside the SDK, which finds
 # it there through its own run path.
 install(TARGETS TavoDisplaySdkCpp LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+# Without an installed librealsense2 the SDK links our stand-in, which must travel with it.
+if(TARGET tavo_realsense2_standin)
+  install(TARGETS tavo_realsense2_standin LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endif()
 set_target_properties(tavoSDK-faceTrackingInApp PROPERTIES INSTALL_RPATH "$ORIGIN")
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/assets/ DESTINATION ${CMAKE_INSTALL_LIBDIR}/assets)
 # Headers under an "internal" folder are implementation details and stay out.

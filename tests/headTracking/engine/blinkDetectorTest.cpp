@@ -15,10 +15,11 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <spdlog/sinks/ringbuffer_sink.h>
 #include <spdlog/spdlog.h>
 
+#include "headTracking/engine/pluginLayout.h"
 #include "headTracking/engine/scriptedDetector.h"
+#include "logCapture.h"
 #include "tavo/common/paths.h"
 
 namespace tavo::head {
@@ -29,54 +30,7 @@ namespace fs = std::filesystem;
 const std::string kCpuFile = "tavoHeadTrackingBlinkDetectorcpu.so";
 const std::string kGpuFile = "tavoHeadTrackingBlinkDetectorgpu.so";
 
-// Captures the default logger's lines as "level message".
-class LogCapture {
-  public:
-    LogCapture() : sink_(std::make_shared<spdlog::sinks::ringbuffer_sink_mt>(256)) {
-        previous_ = spdlog::default_logger();
-        auto logger = std::make_shared<spdlog::logger>("capture", sink_);
-        logger->set_pattern("%l %v");
-        logger->set_level(spdlog::level::trace);
-        spdlog::set_default_logger(logger);
-    }
-    ~LogCapture() { spdlog::set_default_logger(previous_); }
-
-    std::vector<std::string> lines() const {
-        std::vector<std::string> lines = sink_->last_formatted();
-        for (std::string& line : lines) {
-            while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
-                line.pop_back();
-            }
-        }
-        return lines;
-    }
-    bool Contains(const std::string& text) const {
-        for (const std::string& line : lines()) {
-            if (line.find(text) != std::string::npos) {
-                return true;
-            }
-        }
-        return false;
-    }
-    int CountLevel(const std::string& level) const {
-        int count = 0;
-        for (const std::string& line : lines()) {
-            count += line.rfind(level + " ", 0) == 0 ? 1 : 0;
-        }
-        return count;
-    }
-    std::string Dump() const {
-        std::string text;
-        for (const std::string& line : lines()) {
-            text += line + "\n";
-        }
-        return text;
-    }
-
-  private:
-    std::shared_ptr<spdlog::sinks::ringbuffer_sink_mt> sink_;
-    std::shared_ptr<spdlog::logger> previous_;
-};
+using tavo::test::LogCapture;
 
 fs::path Beside(const std::string& file) {
     return GetLibraryPath().parent_path() / file;
@@ -210,49 +164,9 @@ TEST(BlinkDetectorLoader, LastDetectorReferenceDeletesThenUnloads) {
 
 // Other layouts run in a copy of this test program in a temporary folder, so that the
 // plug-ins it finds beside itself, on the search path and in its working folder are chosen.
-class LoaderLayout : public ::testing::Test {
+class LoaderLayout : public tavo::test::PluginLayout {
   protected:
-    void SetUp() override {
-        if (InChild()) {
-            GTEST_SKIP();
-        }
-        root_ = fs::temp_directory_path() /
-                ("tavo-loader-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
-        for (const char* folder : {"beside", "path", "cwd"}) {
-            fs::create_directories(root_ / folder);
-        }
-        fs::copy_file(GetExecutablePath(), root_ / "beside" / "loaderTest");
-        fs::permissions(root_ / "beside" / "loaderTest", fs::perms::owner_all);
-    }
-    void TearDown() override {
-        if (!root_.empty()) {
-            fs::remove_all(root_);
-        }
-    }
-
-    void Place(const char* plugin, const std::string& folder, const std::string& name) {
-        fs::copy_file(plugin, root_ / folder / name);
-    }
-
-    // Runs the child case `name` and expects it to pass.
-    void RunChild(const std::string& name) {
-        const fs::path output = root_ / "output.txt";
-        const std::string command =
-            "cd '" + (root_ / "cwd").string() +
-            "' && TAVO_LOADER_LAYOUT_CHILD=1 LD_LIBRARY_PATH='" + (root_ / "path").string() +
-            "' '" + (root_ / "beside" / "loaderTest").string() + "' --gtest_filter=LoaderChild." +
-            name + " > '" + output.string() + "' 2>&1";
-        const int status = std::system(command.c_str());
-        std::ifstream stream(output);
-        std::stringstream text;
-        text << stream.rdbuf();
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << text.str();
-        EXPECT_NE(text.str().find("[  PASSED  ] 1 test"), std::string::npos) << text.str();
-    }
-
-    fs::path root_;
+    LoaderLayout() : PluginLayout("TAVO_LOADER_LAYOUT_CHILD", "loaderTest", "LoaderChild") {}
 };
 
 TEST_F(LoaderLayout, OnlyGpuPresent) {

@@ -3,11 +3,24 @@
 
 #include <dlfcn.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "tavo/headTracking/common/types.h"
+
+// What the detectors of one script saw, counted from whichever thread calls them.
+struct ScriptedDetectorStats {
+    std::atomic<int> detectCalls{0};
+    std::atomic<int> setMaxNumOfFacesCalls{0};
+    std::atomic<int> lastMaxNumOfFaces{0};
+    std::atomic<int> setCameraIntrinsicsCalls{0};
+    std::atomic<int> lastIntrinsicsWidth{0};
+    // Detect throws std::runtime_error("scripted detection failure") while this is above 0,
+    // counting it down.
+    std::atomic<int> failingDetects{0};
+};
 
 // What the scripted plug-in's detectors report. Copied by the set function.
 struct ScriptedDetectorScript {
@@ -19,6 +32,10 @@ struct ScriptedDetectorScript {
     void (*onDelete)(void* context) = nullptr;
     void (*onUnload)(void* context) = nullptr;
     void* context = nullptr;
+    // The create function returns null, as a plug-in that cannot make a detector does.
+    bool failCreate = false;
+    // Not owned; must outlive the detectors made from this script.
+    ScriptedDetectorStats* stats = nullptr;
 };
 
 using ScriptedDetectorSetScriptFunction = void(const ScriptedDetectorScript& script);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <stdexcept>
 
 #include "tavo/headTracking/engine/blinkDetectorPlugin.h"
 
@@ -22,12 +23,32 @@ class ScriptedDetector final : public tavo::head::FaceDetector {
 
     int32_t GetMaxNumOfFacesLimit() const override { return script_.maxNumOfFacesLimit; }
     int32_t GetMaxNumOfFaces() const override { return maxNumOfFaces_; }
-    void SetMaxNumOfFaces(int32_t count) override { maxNumOfFaces_ = count; }
+    void SetMaxNumOfFaces(int32_t count) override {
+        maxNumOfFaces_ = count;
+        if (script_.stats != nullptr) {
+            script_.stats->setMaxNumOfFacesCalls.fetch_add(1);
+            script_.stats->lastMaxNumOfFaces.store(count);
+        }
+    }
     tavo_face_detector_backend_e GetBackend() const override { return backend_; }
     void SetCameraIntrinsics(const tavo::CameraIntrinsics& intrinsics) override {
         intrinsics_ = intrinsics;
+        if (script_.stats != nullptr) {
+            script_.stats->setCameraIntrinsicsCalls.fetch_add(1);
+            script_.stats->lastIntrinsicsWidth.store(intrinsics.width);
+        }
     }
     Output& Detect(const tavo::head::CameraFrame&) override {
+        if (script_.stats != nullptr) {
+            script_.stats->detectCalls.fetch_add(1);
+            int failing = script_.stats->failingDetects.load();
+            while (failing > 0 &&
+                   !script_.stats->failingDetects.compare_exchange_weak(failing, failing - 1)) {
+            }
+            if (failing > 0) {
+                throw std::runtime_error("scripted detection failure");
+            }
+        }
         output_.faces = script_.faces;
         if (output_.faces.size() > static_cast<size_t>(std::max(maxNumOfFaces_, 0))) {
             output_.faces.resize(static_cast<size_t>(std::max(maxNumOfFaces_, 0)));
@@ -63,6 +84,9 @@ TAVO_PLUGIN_EXPORT void ScriptedDetector_SetScript(const ScriptedDetectorScript&
 tavo::head::FaceDetector* Plugin_CreateBlinkDetector(
     const tavo::head::BlinkDetectorConfiguration& configuration, tavo::AssetManager*) {
     std::lock_guard<std::mutex> guard(scriptLock);
+    if (script.failCreate) {
+        return nullptr;
+    }
     return new ScriptedDetector(script, configuration.faceDetector.backend,
                                 configuration.faceDetector.maxNumOfFaces);
 }

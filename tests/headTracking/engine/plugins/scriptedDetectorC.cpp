@@ -1,0 +1,29 @@
+// A C-callable script setter for the scripted detector plug-in, taking the C interface's
+// packed detected-face records, so that tests written in C can drive it. Non-zero failCreate
+// makes the plug-in refuse to create detectors.
+#include <cstdint>
+
+#include "headTracking/engine/scriptedDetector.h"
+#include "tavo/headTracking/engine/blinkDetectorPlugin.h"
+#include "tavo/headTracking/engine/tavoHeadTracking.h"
+
+extern "C" void ScriptedDetector_SetScript(const ScriptedDetectorScript& next);
+
+extern "C" TAVO_PLUGIN_EXPORT void ScriptedDetector_SetScriptC(
+    const tavo_headtracking_detected_face* faces, int32_t numFaces, int32_t maxNumOfFacesLimit,
+    int32_t failCreate) {
+    ScriptedDetectorScript script;
+    script.maxNumOfFacesLimit = maxNumOfFacesLimit;
+    script.failCreate = failCreate != 0;
+    for (int32_t i = 0; faces != nullptr && i < numFaces; ++i) {
+        tavo::head::DetectedFace face;
+        face.rightEyePixel = {faces[i].rightEyePixel.x, faces[i].rightEyePixel.y};
+        face.rightEyeDepth = faces[i].rightEyeDepth;
+        face.leftEyePixel = {faces[i].leftEyePixel.x, faces[i].leftEyePixel.y};
+        face.leftEyeDepth = faces[i].leftEyeDepth;
+        face.auxiliary = {faces[i].auxiliary.x, faces[i].auxiliary.y, faces[i].auxiliary.z};
+        face.angles = {faces[i].angles.x, faces[i].angles.y, faces[i].angles.z};
+        script.faces.push_back(face);
+    }
+    ScriptedDetector_SetScript(script);
+}
