@@ -3,6 +3,7 @@
 
 #include <time.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -21,6 +22,13 @@
 #include "tavo/buildInfo.h"
 #include "tavo/common/log.h"
 #include "tavo/common/paths.h"
+
+// This library's handle and the C++ runtime's exit registration, as the compiler uses them for
+// static destructors.
+extern "C" {
+extern void* __dso_handle;
+int __cxa_atexit(void (*function)(void*), void* argument, void* dso);
+}
 
 namespace tavo {
 
@@ -104,6 +112,33 @@ void LoadLibraryLogging() {
                  TAVO_GIT_BRANCH, TAVO_GIT_REVISION);
 }
 
+// Set once the library has let go of logging. Trivially destructible, so the loader's last
+// call can still read it after every other static of the process has gone.
+std::atomic<bool> loggingReleased{false};
+
+void ReleaseLibraryLogging() {
+    if (loggingReleased.exchange(true)) {
+        return;
+    }
+    try {
+        auto& saved = SavedLogger();
+        if (!saved) {
+            return;
+        }
+        saved.reset();
+        auto current = spdlog::default_logger();
+        // The registry holds two references and `current` one; a fourth means someone else
+        // (a host or a sibling library) still uses the logger, so it must stay.
+        if (!current || current.use_count() < 4) {
+            current.reset();
+            spdlog::set_default_logger(nullptr);
+            spdlog::shutdown();
+        }
+    } catch (...) {
+        // Nothing can be reported safely this late in unloading.
+    }
+}
+
 }  // namespace
 
 Platform::~Platform() = default;
@@ -125,7 +160,14 @@ std::unique_ptr<Platform> Platform::Create(const PlatformInitArgs& args) {
 void Platform::OnLibraryLoad() {
     // Runs inside the loader: an escaping exception would terminate the host.
     try {
+        loggingReleased.store(false);
         LoadLibraryLogging();
+        // A process that exits with the library still loaded destroys spdlog's registry
+        // before the loader runs the unload hook. Registered after the registry exists, this
+        // runs before the registry goes; the unload hook then finds logging released.
+        // Tied to this library's handle, so that unloading it first also drops the handler
+        // (std::atexit is not tied to it under every runtime: sanitizers intercept it).
+        __cxa_atexit([](void*) { ReleaseLibraryLogging(); }, nullptr, &__dso_handle);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "TavoSDK: logging set-up failed: %s\n", e.what());
     } catch (...) {
@@ -134,23 +176,7 @@ void Platform::OnLibraryLoad() {
 }
 
 void Platform::OnLibraryUnload() {
-    try {
-        auto& saved = SavedLogger();
-        if (!saved) {
-            return;
-        }
-        saved.reset();
-        auto current = spdlog::default_logger();
-        // The registry holds two references and `current` one; a fourth means someone else
-        // (a host or a sibling library) still uses the logger, so it must stay.
-        if (!current || current.use_count() < 4) {
-            current.reset();
-            spdlog::set_default_logger(nullptr);
-            spdlog::shutdown();
-        }
-    } catch (...) {
-        // Nothing can be reported safely this late in unloading.
-    }
+    ReleaseLibraryLogging();
 }
 
 }  // namespace tavo

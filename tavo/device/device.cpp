@@ -184,7 +184,9 @@ std::string ReadServiceConfig(Config& config, const DisplayConfig& record,
             config.cameraCenter.x = -config.cameraCenter.x;
             config.cameraTheta.x = -config.cameraTheta.x;
         }
-        const float angle = m[0][3] / static_cast<float>(config.panelResolution.y * 3);
+        // In floats: the service's resolution is taken as it comes, and an int product could
+        // overflow.
+        const float angle = m[0][3] / (static_cast<float>(config.panelResolution.y) * 3.0f);
         cosTheta = std::cos(angle);
         sinTheta = std::sin(angle);
     } else if (config.viewSharpeningCoefficientsY[0] >= 1000.0f) {

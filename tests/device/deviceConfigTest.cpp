@@ -1,172 +1,56 @@
 // Display configuration through Connect and RequestConfig against the stand-in display library.
 #include <gtest/gtest.h>
-#include <spdlog/sinks/base_sink.h>
-#include <spdlog/spdlog.h>
-#include <unistd.h>
 
-#include <array>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "TavoDisplaySdkControl.h"
+#include "device/displayTestState.h"
+#include "logCapture.h"
 #include "tavo/device/config.h"
 #include "tavo/device/device.h"
-#include "tavo/device/internal/deviceTesting.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 namespace display = TavoDisplaySdk;
 using tavo::device::Config;
-
-class CaptureSink final : public spdlog::sinks::base_sink<std::mutex> {
-  public:
-    std::vector<std::string> messages;
-
-  protected:
-    void sink_it_(const spdlog::details::log_msg& msg) override {
-        messages.emplace_back(msg.payload.data(), msg.payload.size());
-    }
-    void flush_() override {}
-};
-
-// A valid 128-byte EDID block with the given maker letters and product code.
-std::vector<char> MakeEdid(const char maker[3], unsigned product) {
-    std::vector<unsigned char> edid(128, 0);
-    const unsigned char header[8] = {0x00, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x00};
-    std::copy(header, header + 8, edid.begin());
-    const unsigned id =
-        ((maker[0] - 'A' + 1) << 10) | ((maker[1] - 'A' + 1) << 5) | (maker[2] - 'A' + 1);
-    edid[8] = static_cast<unsigned char>(id >> 8);
-    edid[9] = static_cast<unsigned char>(id & 0xff);
-    edid[10] = static_cast<unsigned char>(product & 0xff);
-    edid[11] = static_cast<unsigned char>(product >> 8);
-    unsigned sum = 0;
-    for (size_t i = 0; i < 127; ++i) {
-        sum += edid[i];
-    }
-    edid[127] = static_cast<unsigned char>((256 - sum % 256) % 256);
-    return {edid.begin(), edid.end()};
-}
-
-// Storage behind a DisplayConfig built by a test; the stand-in copies it on install.
-struct ServiceRecord {
-    std::array<std::array<float, 4>, 4> matrix{};
-    std::array<const float*, 4> rows{};
-    std::vector<float> coefficientsX, coefficientsY, interlacingVector, kernelX, kernelY;
-    display::DisplayConfig record{};
-
-    // The record of a slanted 15.6" panel whose matrix says `version`.
-    explicit ServiceRecord(float version) {
-        record.displayClass = "Tavo15";
-        record.displayId = "AUO2E9A-0001";
-        record.actBeta = 1.5f;
-        record.dotPitch[0] = 0.1f;
-        record.dotPitch[1] = 0.05f;
-        record.panelResolution[0] = 3840;
-        record.panelResolution[1] = 2160;
-        record.numViews[0] = 12;
-        record.numViews[1] = 1;
-        record.alignmentOffset[0] = 0.5f;
-        record.alignmentOffset[1] = -0.25f;
-        coefficientsX = {0.1f, 0.2f, 0.3f};
-        coefficientsY = {5.0f, 0.5f, -1.25f, 9.0f};
-        record.systemDisparityPercent = 4;
-        matrix = {{{version, 8.5f, 1.6f, 0.75f},
-                   {11.5f, 0.5f, 3.0f, 1.0f},
-                   {1.0f, 1.0f, 30.0f, 120.0f},
-                   {2.0f, 2.5f, -4.0f, 0.0f}}};
-        interlacingVector = {1.0f, 2.0f};
-        record.displaySizeMm[0] = 344;
-        record.displaySizeMm[1] = 194;
-        record.viewResolution[0] = 1280;
-        record.viewResolution[1] = 720;
-        kernelX = {0.25f};
-        record.convergenceDistance = 600.0f;
-        record.centerViewNumber = 7.0f;
-        record.viewBoxSize[0] = 60.0f;
-        record.viewBoxSize[1] = 30.0f;
-        record.actGamma = 2.2f;
-        record.slanted = 1;
-    }
-
-    // Points the record at the current storage (after tests changed it).
-    const display::DisplayConfig& Bind() {
-        for (size_t i = 0; i < 4; ++i) {
-            rows[i] = matrix[i].data();
-        }
-        record.interlacingMatrix = rows.data();
-        const auto bind = [](const std::vector<float>& values, const float*& pointer,
-                             int32_t& count) {
-            pointer = values.empty() ? nullptr : values.data();
-            count = static_cast<int32_t>(values.size());
-        };
-        bind(coefficientsX, record.viewSharpeningCoefficientsX,
-             record.viewSharpeningCoefficientsXCount);
-        bind(coefficientsY, record.viewSharpeningCoefficientsY,
-             record.viewSharpeningCoefficientsYCount);
-        bind(interlacingVector, record.interlacingVector, record.interlacingVectorCount);
-        bind(kernelX, record.viewSharpeningKernelX, record.viewSharpeningKernelXCount);
-        bind(kernelY, record.viewSharpeningKernelY, record.viewSharpeningKernelYCount);
-        return record;
-    }
-};
+using tavo::device::test::ServiceRecord;
 
 class DeviceConfigTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        previousLogger_ = spdlog::default_logger();
-        sink_ = std::make_shared<CaptureSink>();
-        spdlog::set_default_logger(std::make_shared<spdlog::logger>("device-test", sink_));
-        tavo::device::internal::ResetForTesting();
-        display::control::removeDisplay();
-        sysRoot_ = fs::temp_directory_path() /
-                   ("tavo-device-test-" + std::to_string(::getpid()) + "-" +
-                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(sysRoot_);
-        fs::create_directories(sysRoot_ / "class" / "drm");
-        tavo::device::internal::SetSysfsRootForTesting(sysRoot_);
-    }
-
-    void TearDown() override {
-        tavo::device::internal::ResetForTesting();
-        display::control::removeDisplay();
-        spdlog::set_default_logger(previousLogger_);
-        fs::remove_all(sysRoot_);
-    }
-
-    void AddMonitor(const std::string& connector, const char maker[3], unsigned product) {
-        const fs::path folder = sysRoot_ / "class" / "drm" / connector;
-        fs::create_directories(folder);
-        const std::vector<char> edid = MakeEdid(maker, product);
-        std::ofstream(folder / "edid", std::ios::binary).write(edid.data(), edid.size());
-    }
-
     // Installs `record` with the panel's monitor attached and connects.
     void ConnectTo(ServiceRecord& record) {
-        AddMonitor("card0-eDP-1", "AUO", 0x2E9A);
+        state_.AddPanelMonitor();
         display::control::installDisplay(record.Bind(), "2.6.0", 1);
         ASSERT_TRUE(tavo::device::Connect(nullptr));
     }
 
+    // What was logged since `from`, without the level: every message here is at info level.
+    std::vector<std::string> MessagesSince(size_t from) const {
+        const std::vector<std::string> lines = log_.lines();
+        std::vector<std::string> messages;
+        for (size_t i = from; i < lines.size(); ++i) {
+            EXPECT_EQ(lines[i].rfind("info ", 0), 0u) << lines[i];
+            messages.push_back(lines[i].substr(lines[i].find(' ') + 1));
+        }
+        return messages;
+    }
+
     // One request; checks the callback and the single logged message, which it returns.
     std::string Request(Config& config) {
-        sink_->messages.clear();
+        const size_t before = log_.lines().size();
         std::vector<bool> calls;
         EXPECT_TRUE(
             tavo::device::RequestConfig(config, [&calls](bool ok) { calls.push_back(ok); }));
         EXPECT_EQ(calls, std::vector<bool>{true});
-        EXPECT_EQ(sink_->messages.size(), 1u);
-        return sink_->messages.empty() ? std::string() : sink_->messages.back();
+        const std::vector<std::string> messages = MessagesSince(before);
+        EXPECT_EQ(messages.size(), 1u);
+        return messages.empty() ? std::string() : messages.back();
     }
 
-    std::shared_ptr<CaptureSink> sink_;
-    std::shared_ptr<spdlog::logger> previousLogger_;
-    fs::path sysRoot_;
+    tavo::test::LogCapture log_;
+    tavo::device::test::DisplayTestState state_;
 };
 
 // A Config as the SDK holds it before the request: fields a request must not write are set.
@@ -238,21 +122,21 @@ TEST_F(DeviceConfigTest, WithoutDisplayEveryRequestWritesTheDefault) {
 TEST_F(DeviceConfigTest, PrintConfigLogsTheDescriptionAsOneMessage) {
     Config config = HeldConfig();
     Request(config);
-    sink_->messages.clear();
+    const size_t before = log_.lines().size();
     tavo::device::PrintConfig(config);
-    EXPECT_EQ(sink_->messages, std::vector<std::string>{kDefaultDescription});
+    EXPECT_EQ(MessagesSince(before), std::vector<std::string>{kDefaultDescription});
 }
 
 TEST_F(DeviceConfigTest, ConnectNeedsBothTheServiceAndThePanelMonitor) {
     ServiceRecord record(2.6f);
     // Service without the panel's monitor: another maker's monitor, then the wrong product.
     display::control::installDisplay(record.Bind(), "2.6.0", 1);
-    AddMonitor("card0-HDMI-A-1", "DEL", 0x2E9A);
+    state_.AddMonitor("card0-HDMI-A-1", "DEL", 0x2E9A);
     EXPECT_FALSE(tavo::device::Connect(nullptr));
-    AddMonitor("card0-DP-1", "AUO", 0x2E9B);
+    state_.AddMonitor("card0-DP-1", "AUO", 0x2E9B);
     EXPECT_FALSE(tavo::device::Connect(nullptr));
     // Monitor without the service.
-    AddMonitor("card0-eDP-1", "AUO", 0x2E9A);
+    state_.AddPanelMonitor();
     display::control::removeDisplay();
     EXPECT_FALSE(tavo::device::Connect(nullptr));
     // Both.
@@ -468,7 +352,7 @@ TEST_F(DeviceConfigTest, NegativeCountsReadNothing) {
     raw.viewSharpeningCoefficientsXCount = -4;
     raw.viewSharpeningCoefficientsYCount = -1;
     raw.interlacingVectorCount = -2;
-    AddMonitor("card0-eDP-1", "AUO", 0x2E9A);
+    state_.AddPanelMonitor();
     display::control::installDisplay(raw, "2.6.0", 1);
     ASSERT_TRUE(tavo::device::Connect(nullptr));
     Config config = HeldConfig();
@@ -508,7 +392,7 @@ TEST_F(DeviceConfigTest, NullPointersInTheRecordReadAsEmpty) {
     raw.interlacingVector = nullptr;
     raw.viewSharpeningKernelX = nullptr;
     raw.interlacingMatrix = nullptr;
-    AddMonitor("card0-eDP-1", "AUO", 0x2E9A);
+    state_.AddPanelMonitor();
     display::control::installDisplay(raw, "", 0);
     ASSERT_TRUE(tavo::device::Connect(nullptr));
     Config config = HeldConfig();
@@ -531,7 +415,7 @@ TEST_F(DeviceConfigTest, NullMatrixRowReadsAsZeros) {
     const std::array<const float*, 4> rows = {record.rows[0], nullptr, record.rows[2],
                                               record.rows[3]};
     raw.interlacingMatrix = rows.data();
-    AddMonitor("card0-eDP-1", "AUO", 0x2E9A);
+    state_.AddPanelMonitor();
     display::control::installDisplay(raw, "2.6.0", 1);
     ASSERT_TRUE(tavo::device::Connect(nullptr));
     Config config = HeldConfig();
@@ -546,7 +430,7 @@ TEST_F(DeviceConfigTest, EmptyCallbackThrowsAfterConfigIsWritten) {
     Config config = HeldConfig();
     EXPECT_THROW(tavo::device::RequestConfig(config, {}), std::bad_function_call);
     EXPECT_EQ(config.panelResolution, glm::ivec2(3840, 2160));
-    EXPECT_EQ(sink_->messages.size(), 1u);
+    EXPECT_EQ(MessagesSince(0).size(), 1u);
 }
 
 TEST_F(DeviceConfigTest, BacklightRequestsReachTheServiceOnlyWhenConnected) {
@@ -563,7 +447,7 @@ TEST_F(DeviceConfigTest, BacklightRequestsReachTheServiceOnlyWhenConnected) {
     EXPECT_EQ(display::control::backlightRequests(), (std::vector<bool>{false, true, false}));
     EXPECT_EQ(display::getBacklightMode(), 0);
 
-    fs::remove_all(sysRoot_ / "class" / "drm" / "card0-eDP-1");
+    state_.RemoveMonitor("card0-eDP-1");
     EXPECT_FALSE(tavo::device::Connect(nullptr));
     tavo::device::SetBacklightMode(nullptr, true);
     EXPECT_EQ(display::control::backlightRequests().size(), 3u);
@@ -571,7 +455,7 @@ TEST_F(DeviceConfigTest, BacklightRequestsReachTheServiceOnlyWhenConnected) {
 
 TEST_F(DeviceConfigTest, BacklightModeIsReportedFromTheService) {
     ServiceRecord record(2.6f);
-    AddMonitor("card0-eDP-1", "AUO", 0x2E9A);
+    state_.AddPanelMonitor();
     display::control::installDisplay(record.Bind(), "3.0.1-beta", 7);
     ASSERT_TRUE(tavo::device::Connect(nullptr));
     Config config = HeldConfig();

@@ -1,0 +1,127 @@
+// Shared pieces of the SDK object and interlacer tests: a driver for render-like threads, a
+// fresh display state per test, and an SDK made and released the way a host does.
+#pragma once
+
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "TavoDisplaySdkControl.h"
+#include "device/displayTestState.h"
+#include "sdk/faceTrackingTestSupport.h"
+#include "tavo/sdk/interlacer.h"
+#include "tavo/sdk/sdkimpl.h"
+#include "tavo/sdk/tavoSDK.h"
+
+namespace tavo::sdk {
+
+// Drives an interlacer the way its render thread's post-processing will: bound to the calling
+// thread, one frame at a time around the test's own passes.
+struct ThreadedInterlacerTestAccess {
+    static void Bind(ThreadedInterlacer& interlacer) { interlacer.BindCallingThread(); }
+
+    template <typename Passes>
+    static void RunFrame(ThreadedInterlacer& interlacer, Passes&& passes) {
+        using Stored = std::remove_reference_t<Passes>;
+        interlacer.RunFrame(ThreadedInterlacer::FramePasses{
+            [](void* context) { (*static_cast<Stored*>(context))(); }, &passes});
+    }
+    static void RunFrame(ThreadedInterlacer& interlacer) {
+        interlacer.RunFrame(ThreadedInterlacer::FramePasses{nullptr, nullptr});
+    }
+
+    static glm::vec3 face(const ThreadedInterlacer& interlacer) { return interlacer.face_; }
+    static glm::vec3 predictedFace(const ThreadedInterlacer& interlacer) {
+        return interlacer.predictedFace_;
+    }
+    static bool rendering(const ThreadedInterlacer& interlacer) {
+        return interlacer.rendering_.load();
+    }
+    static bool pauseAcknowledged(const ThreadedInterlacer& interlacer) {
+        return interlacer.pauseAcknowledged_.load();
+    }
+    static bool pauseRequested(const ThreadedInterlacer& interlacer) {
+        return interlacer.pauseRequested_.load();
+    }
+    static void RequestPause(ThreadedInterlacer& interlacer) { interlacer.RequestPauseLocked(); }
+    static bool CheckPause(ThreadedInterlacer& interlacer) {
+        return interlacer.CheckPauseAcknowledgedLocked(std::this_thread::get_id());
+    }
+    static void WithdrawPause(ThreadedInterlacer& interlacer) { interlacer.WithdrawPauseLocked(); }
+    static void SetLastRenderTime(ThreadedInterlacer& interlacer, int64_t ns) {
+        interlacer.lastRenderTime_.store(ns);
+    }
+};
+
+namespace test {
+
+using Access = ThreadedInterlacerTestAccess;
+
+// Owns what an SDK test shares: the log, a process display state of its own (no display, a
+// monitor scan of an empty tree), the scripted detector and a host camera. The SDK is made by
+// CreateTavoSDK and released with Destroy.
+class SdkTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(detector_.loaded()) << TAVO_SCRIPTED_PLUGIN;
+        ScriptedDetectorScript script;
+        script.faces = {ScriptedFace()};
+        ASSERT_TRUE(detector_.SetScript(script));
+        sdk_ = CreateTavoSDK();
+    }
+
+    void TearDown() override {
+        if (sdk_ != nullptr) {
+            sdk_->Destroy();
+        }
+    }
+
+    TavoSDK& impl() { return *static_cast<TavoSDK*>(sdk_); }
+
+    // Trace level, so that Platform::Create keeps every line the tests look for.
+    void InitializePlatform() {
+        PlatformInitArgs args;
+        args.logLevel = 1;
+        sdk_->InitializePlatform(args);
+    }
+
+    // Set-up without face tracking, for tests about other things.
+    void InitializeWithoutTracking() {
+        sdk_->PrepareFaceTracking(false, nullptr);
+        InitializePlatform();
+        sdk_->Initialize(nullptr);
+    }
+
+    // Face tracking on the host camera, started by Initialize.
+    void InitializeWithHostCamera() {
+        sdk_->PrepareFaceTracking(true, &camera_.sink);
+        InitializePlatform();
+        sdk_->Initialize(nullptr);
+    }
+
+    // Installs the panel with its monitor, so that backlight requests reach the display.
+    void ConnectPanel() {
+        display_.AddPanelMonitor();
+        TavoDisplaySdk::control::installDisplay(panel_.Bind(), "2.6.0", 1);
+    }
+
+    // Pushes frames stamped with the wall clock, as a host camera would.
+    void PushFrames(int count) {
+        for (int i = 0; i < count; ++i) {
+            const double ms = static_cast<double>(impl().platform()->GetTimeNs() / 1000) / 1000.0;
+            ASSERT_TRUE(camera_.PushFrame(Timestamp{Timestamp::Space::System, ms}));
+        }
+    }
+
+    LogCapture log_;
+    device::test::DisplayTestState display_;
+    ScriptedDetectorControl detector_{TAVO_SCRIPTED_PLUGIN};
+    HostCamera camera_;
+    device::test::ServiceRecord panel_{2.6f};
+    ITavoSDK* sdk_ = nullptr;
+};
+
+}  // namespace test
+}  // namespace tavo::sdk
