@@ -226,16 +226,16 @@ TEST(FrameAdapter, ConcurrentPollingSeesWholeFramesInOrder) {
     std::atomic<int> broken{0};
     std::atomic<int> backwards{0};
     std::atomic<int64_t> polls{0};
+    std::atomic<int> ready{0};
     std::vector<std::thread> readers;
     for (int r = 0; r < 4; ++r) {
         readers.emplace_back([&] {
             int last = 0;
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-            while (!done.load() && std::chrono::steady_clock::now() < deadline) {
+            auto poll = [&] {
                 const BufferedFrame frame = adapter.GetFrame();
                 const int number = static_cast<int>(frame.timestamp().ms);
                 if (number == 0) {
-                    continue;
+                    return;
                 }
                 if (NumberOf(frame, 1 + number % 4) != number) {
                     broken.fetch_add(1);
@@ -245,8 +245,18 @@ TEST(FrameAdapter, ConcurrentPollingSeesWholeFramesInOrder) {
                 }
                 last = number;
                 polls.fetch_add(1);
+            };
+            ready.fetch_add(1);
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (!done.load() && std::chrono::steady_clock::now() < deadline) {
+                poll();
             }
+            // On a busy machine the writer may finish before this reader is scheduled at all.
+            poll();
         });
+    }
+    while (ready.load() < 4) {
+        std::this_thread::yield();
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
     for (int i = 0; i < kFrames && std::chrono::steady_clock::now() < deadline; ++i) {
