@@ -89,6 +89,15 @@ static tavo_headtracking_detected_face MakeFace(int centreU, int v) {
     return face;
 }
 
+/* Scripts one face per centre column, all on image row v. */
+static void ScriptFaces(const int* centres, int count, int v) {
+    tavo_headtracking_detected_face faces[kLimit];
+    for (int i = 0; i < count && i < kLimit; ++i) {
+        faces[i] = MakeFace(centres[i], v);
+    }
+    setScript(faces, count, kLimit, 0);
+}
+
 /* Camera-space millimetres of an integer pixel at kDepth, as the camera deprojects it. */
 static tavo_headtracking_vec3 PixelToMillimetres(double u, double v) {
     tavo_headtracking_vec3 point;
@@ -324,8 +333,8 @@ static void PollingBeforeAnyFrameGivesAnEmptyFrame(void) {
 
 static void StartAndStopAreIdempotent(void) {
     SetUp();
-    tavo_headtracking_detected_face face = MakeFace(320, 240);
-    setScript(&face, 1, kLimit, 0);
+    const int centre = 320;
+    ScriptFaces(&centre, 1, 240);
     tavo_headtracking_engine_init_args args = DefaultArgs();
     tavo_headtracking_engine engine = NULL;
     REQUIRE(tavoHeadTrackingEngineInitArgs(&args, &engine) == 0);
@@ -369,8 +378,8 @@ static void FailedStartIsReportedAndRecoverable(void) {
 
 static void PollingDeliversFacesRawFacesAndDetections(void) {
     SetUp();
-    tavo_headtracking_detected_face face = MakeFace(320, 300);
-    setScript(&face, 1, kLimit, 0);
+    const int centre = 320;
+    ScriptFaces(&centre, 1, 300);
     tavo_headtracking_engine_init_args args = DefaultArgs();
     tavo_headtracking_engine engine = NULL;
     REQUIRE(tavoHeadTrackingEngineInitArgs(&args, &engine) == 0);
@@ -431,12 +440,8 @@ static void PollingDeliversFacesRawFacesAndDetections(void) {
 
 static void TrackingResultHoldsAtMostThreeFaces(void) {
     SetUp();
-    tavo_headtracking_detected_face faces[4];
-    faces[0] = MakeFace(120, 240);
-    faces[1] = MakeFace(250, 240);
-    faces[2] = MakeFace(390, 240);
-    faces[3] = MakeFace(520, 240);
-    setScript(faces, 4, kLimit, 0);
+    const int centres[] = {120, 250, 390, 520};
+    ScriptFaces(centres, 4, 240);
     tavo_headtracking_engine_init_args args = DefaultArgs();
     tavo_headtracking_engine engine = NULL;
     REQUIRE(tavoHeadTrackingEngineInitArgs(&args, &engine) == 0);
@@ -495,8 +500,8 @@ static void TrackingResultHoldsAtMostThreeFaces(void) {
 
 static void SettersReachTheFrames(void) {
     SetUp();
-    tavo_headtracking_detected_face face = MakeFace(280, 300);
-    setScript(&face, 1, kLimit, 0);
+    const int centre = 280;
+    ScriptFaces(&centre, 1, 300);
     tavo_headtracking_engine_init_args args = DefaultArgs();
     tavo_headtracking_engine engine = NULL;
     REQUIRE(tavoHeadTrackingEngineInitArgs(&args, &engine) == 0);
@@ -673,10 +678,8 @@ static int PushAndAwaitCallback(CallbackRecord* record) {
 
 static void CallbackDeliversFramesOnTheCameraThread(void) {
     SetUp();
-    tavo_headtracking_detected_face faces[2];
-    faces[0] = MakeFace(200, 240);
-    faces[1] = MakeFace(440, 240);
-    setScript(faces, 2, kLimit, 0);
+    const int centres[] = {200, 440};
+    ScriptFaces(centres, 2, 240);
     tavo_headtracking_engine_init_args args = DefaultArgs();
     args.enablePolling = 0;
     args.frameCallback = RecordFrame;
@@ -763,10 +766,8 @@ static int32_t VirtualFaces(tavo_headtracking_virtual_face_hook_context* context
 
 static void VirtualFaceHookWorksThroughTheCRecords(void) {
     SetUp();
-    tavo_headtracking_detected_face faces[2];
-    faces[0] = MakeFace(200, 240);
-    faces[1] = MakeFace(440, 240);
-    setScript(faces, 2, kLimit, 0);
+    const int centres[] = {200, 440};
+    ScriptFaces(centres, 2, 240);
     tavo_headtracking_engine_init_args args = DefaultArgs();
     args.maxNumOfFaces = 3;
     args.virtualFaceHook = VirtualFaces;
@@ -839,10 +840,8 @@ static void VirtualFaceHookWorksThroughTheCRecords(void) {
 
 static void PolledFramesOutliveTheEngine(void) {
     SetUp();
-    tavo_headtracking_detected_face faces[2];
-    faces[0] = MakeFace(200, 240);
-    faces[1] = MakeFace(440, 240);
-    setScript(faces, 2, kLimit, 0);
+    const int centres[] = {200, 440};
+    ScriptFaces(centres, 2, 240);
     tavo_headtracking_engine_init_args args = DefaultArgs();
     tavo_headtracking_engine engine = NULL;
     REQUIRE(tavoHeadTrackingEngineInitArgs(&args, &engine) == 0);
