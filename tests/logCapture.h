@@ -83,6 +83,7 @@ class LogCapture {
         }
         return -1;
     }
+    bool HasLineStartingWith(const std::string& prefix) const { return FindMatching(prefix) >= 0; }
     // Lines of one level ("info", "warning", ...).
     int CountLevel(const std::string& level) const {
         int count = 0;

@@ -73,8 +73,7 @@ TEST_F(FaceQueries, FramesOnAnotherClockArePredictedWithTheDelayOnly) {
     glm::vec3 predicted;
     ASSERT_TRUE(tracking_.GetPredictedPrimaryFace(platform_, 40.0f, predicted));
     EXPECT_TRUE(Near(predicted, {-1.0f, 8.0f, 500.0f})) << predicted.x << " " << predicted.y;
-    EXPECT_FALSE(test::HasLineStartingWith(log_, "debug [FaceTracking] Frame latency"))
-        << log_.Dump();
+    EXPECT_FALSE(log_.HasLineStartingWith("debug [FaceTracking] Frame latency")) << log_.Dump();
 }
 
 TEST_F(FaceQueries, AFaceHandedInWithoutItsPartsClearsTheFace) {
@@ -125,8 +124,7 @@ TEST_F(FaceQueries, StartWithoutAHostCameraNeedsADepthCamera) {
     EXPECT_FALSE(tracking_.Start(&platform_, nullptr, test::TrackingConfig()));
     EXPECT_EQ(log_.CountExact("info Starting face tracking"), 1);
     EXPECT_EQ(log_.CountExact("info [FaceTracking] using in-app implementation"), 1);
-    EXPECT_TRUE(test::HasLineStartingWith(
-        log_,
+    EXPECT_TRUE(log_.HasLineStartingWith(
         "error Failed to initialize face tracking backend: camera is not connected in "
         "tavo::sdk::FaceTracking::InitBackend tavo/sdk/faceTracking.cpp:"))
         << log_.Dump();
@@ -205,7 +203,7 @@ class FaceTrackingWithHostCamera : public ::testing::Test {
 TEST_F(FaceTrackingWithHostCamera, DeliversTheDetectedFaceInDisplaySpace) {
     ASSERT_TRUE(StartWithCamera()) << log_.Dump();
     // The host's camera needs no depth camera attached.
-    EXPECT_FALSE(test::HasLineStartingWith(log_, "error")) << log_.Dump();
+    EXPECT_FALSE(log_.HasLineStartingWith("error")) << log_.Dump();
     EXPECT_EQ(log_.CountExact("info Starting face tracking"), 1);
     EXPECT_EQ(tracking_.GetFaceDetectorBackend(), kTavoFaceDetectorBackendCPU);
 
@@ -287,8 +285,8 @@ TEST_F(FaceTrackingWithHostCamera, StopForgetsTheHostCamera) {
     EXPECT_THROW(tracking_.GetFaceDetectorBackend(), Exception);
     if (!head::IsCameraConnected()) {
         EXPECT_FALSE(tracking_.Start(&platform_, nullptr, config_));
-        EXPECT_TRUE(test::HasLineStartingWith(
-            log_, "error Failed to initialize face tracking backend: camera is not connected"));
+        EXPECT_TRUE(log_.HasLineStartingWith(
+            "error Failed to initialize face tracking backend: camera is not connected"));
     }
     // Handed in again, it is used again.
     EXPECT_TRUE(StartWithCamera()) << log_.Dump();
@@ -371,9 +369,8 @@ TEST_F(FaceTrackingWithHostCamera, TheBackendIsAskedForAtTheNextStart) {
     tracking_.Stop();
     EXPECT_FALSE(StartWithCamera());
     EXPECT_TRUE(
-        test::HasLineStartingWith(log_,
-                                  "error Failed to initialize face tracking backend: Failed to "
-                                  "create face detector"))
+        log_.HasLineStartingWith("error Failed to initialize face tracking backend: Failed to "
+                                 "create face detector"))
         << log_.Dump();
 
     tracking_.SetFaceDetectorBackend(kTavoFaceDetectorBackendCPU);

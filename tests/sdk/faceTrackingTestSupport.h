@@ -28,16 +28,6 @@ class TestPlatform final : public Platform {
 
 using tavo::test::LogCapture;
 
-// Whether a captured line ("level message") starts with `prefix`.
-inline bool HasLineStartingWith(const LogCapture& log, const std::string& prefix) {
-    for (const std::string& line : log.lines()) {
-        if (line.rfind(prefix, 0) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // The host's camera: 640 x 480 images and a pinhole model with a 500-pixel focal length.
 class HostCamera {
   public:

@@ -97,7 +97,7 @@ TEST(FaceTrackingThreads, QueriesRunAgainstTheDeliveryThread) {
     EXPECT_GT(facesSeen.load(), 0);
     EXPECT_LE(callback.frames.load(), kFrames);
     EXPECT_LE(callback.faces.load(), callback.frames.load());
-    EXPECT_FALSE(test::HasLineStartingWith(log, "error")) << log.Dump();
+    EXPECT_FALSE(log.HasLineStartingWith("error")) << log.Dump();
 }
 
 }  // namespace

@@ -173,7 +173,7 @@ TEST_F(InterlacerTest, TheBacklightPolicyWaitsForTheThresholdAge) {
     // Young interlacer, default 3 s threshold: nothing happens although no face was seen.
     Access::RunFrame(*interlacer_);
     EXPECT_TRUE(impl().backlightOn());
-    EXPECT_FALSE(test::HasLineStartingWith(log_, "info [TavoSDK] NoFaceMode turning off"));
+    EXPECT_FALSE(log_.HasLineStartingWith("info [TavoSDK] NoFaceMode turning off"));
 }
 
 TEST_F(InterlacerTest, ARequestedPauseHoldsTheNextFrameUntilWithdrawn) {

@@ -210,11 +210,10 @@ TEST_F(SdkTest, TheHostsCallingOrderEndsWithTheDefaultDisplay) {
     // Face tracking is wanted by default, but without a camera it cannot start.
     EXPECT_FALSE(sdk_->IsFaceTrackingEnabled());
     EXPECT_TRUE(
-        test::HasLineStartingWith(log_,
-                                  "error Failed to initialize face tracking backend: camera is "
-                                  "not connected"))
+        log_.HasLineStartingWith("error Failed to initialize face tracking backend: camera is "
+                                 "not connected"))
         << log_.Dump();
-    EXPECT_TRUE(test::HasLineStartingWith(log_, "info Device Configuration:")) << log_.Dump();
+    EXPECT_TRUE(log_.HasLineStartingWith("info Device Configuration:")) << log_.Dump();
     EXPECT_EQ(out,
               " [Face Tracking Disabled] [Baseline Scaling: 10] [Center View: 8.69004] [View "
               "Blending: Yes] [Sharpening: On]\n");
@@ -357,8 +356,8 @@ TEST_F(SdkTest, EnablingFaceTrackingWithoutACameraLeavesItOff) {
     const std::string out = ::testing::internal::GetCapturedStdout();
     EXPECT_FALSE(sdk_->IsFaceTrackingEnabled());
     EXPECT_EQ(out.rfind(" [Face Tracking Disabled] [Baseline Scaling: 10]", 0), 0u) << out;
-    EXPECT_TRUE(test::HasLineStartingWith(
-        log_, "error Failed to initialize face tracking backend: camera is not connected"))
+    EXPECT_TRUE(log_.HasLineStartingWith(
+        "error Failed to initialize face tracking backend: camera is not connected"))
         << log_.Dump();
     EXPECT_THROW(sdk_->GetFaceDetectorBackend(), Exception);
 
@@ -524,8 +523,8 @@ TEST_F(SdkTest, AFailedRestartInSetConfigTurnsFaceTrackingOff) {
     ::testing::internal::CaptureStdout();
     sdk_->SetConfig(config);
     const std::string out = ::testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(test::HasLineStartingWith(
-        log_, "error Failed to initialize face tracking backend: Failed to create face detector"))
+    EXPECT_TRUE(log_.HasLineStartingWith(
+        "error Failed to initialize face tracking backend: Failed to create face detector"))
         << log_.Dump();
     EXPECT_FALSE(sdk_->IsFaceTrackingEnabled());
     EXPECT_EQ(out.rfind(" [Face Tracking Disabled]", 0), 0u) << out;
@@ -609,13 +608,11 @@ TEST_F(SdkTest, AnInterlacerInTheNoFaceStateRefusesBacklightRequests) {
     ASSERT_TRUE(refused) << log_.Dump();
     EXPECT_GE(log_.CountExact("info [TavoSDK] NoFaceMode active interlacers 2"), 1);
     EXPECT_TRUE(
-        test::HasLineStartingWith(log_,
-                                  "info [TavoSDK] NoFaceMode interlacer 1 has reached noface "
-                                  "threshold, time since last face "))
+        log_.HasLineStartingWith("info [TavoSDK] NoFaceMode interlacer 1 has reached noface "
+                                 "threshold, time since last face "))
         << log_.Dump();
-    EXPECT_FALSE(test::HasLineStartingWith(log_, "info [TavoSDK] NoFaceMode interlacer 0"))
-        << log_.Dump();
-    EXPECT_FALSE(test::HasLineStartingWith(log_, "info [TavoSDK] NoFaceMode ForceSetBacklight"));
+    EXPECT_FALSE(log_.HasLineStartingWith("info [TavoSDK] NoFaceMode interlacer 0")) << log_.Dump();
+    EXPECT_FALSE(log_.HasLineStartingWith("info [TavoSDK] NoFaceMode ForceSetBacklight"));
     EXPECT_FALSE(impl().backlightOn());
 
     // Without the policy the same request goes through.
@@ -649,7 +646,7 @@ TEST_F(SdkTest, InterlacersAreMadeListedAndDestroyedByTheSdk) {
     ThreadedInterlacer* foreign = second->CreateNewThreadedInterlacer({});
     sdk_->DestroyThreadedInterlacer(foreign);
     EXPECT_TRUE(
-        test::HasLineStartingWith(log_, "warning [TavoSDK] DestroyThreadedInterlacer: interlacer"));
+        log_.HasLineStartingWith("warning [TavoSDK] DestroyThreadedInterlacer: interlacer"));
     EXPECT_EQ(foreign->GetNumViews(), 2) << "still alive";
     second->DestroyThreadedInterlacer(foreign);
     second->Destroy();
