@@ -173,18 +173,17 @@ bool Engine::StartTracking(const TrackingSessionInitArgs& args) {
         }
         tracker_ = std::move(tracker);
 
-        if (!cameraCreated_.load()) {
-            std::unique_ptr<Camera> dropped;
-            {
-                std::lock_guard<std::mutex> guard(cameraLock_);
-                dropped = std::move(camera_);
-            }
-        }
+        std::unique_ptr<Camera> dropped;
         bool cameraExists = false;
         {
             std::lock_guard<std::mutex> guard(cameraLock_);
+            if (!cameraCreated_.load()) {
+                dropped = std::move(camera_);
+            }
             cameraExists = camera_ != nullptr;
         }
+        // Destroyed outside the lock: a camera's destructor may wait for its thread.
+        dropped.reset();
         if (!cameraExists) {
             CreateCamera();
             // A camera made here reports its intrinsics while it is created; the tracker must
