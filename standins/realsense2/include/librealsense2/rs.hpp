@@ -91,11 +91,6 @@ class RS2_STANDIN_API stream_profile {
     operator bool() const { return _profile != nullptr; }
 
     template <class T>
-    bool is() const {
-        T extension(*this);
-        return extension;
-    }
-    template <class T>
     T as() const {
         T extension(*this);
         return extension;
@@ -132,11 +127,6 @@ class RS2_STANDIN_API sensor : public options {
     sensor();
     operator bool() const { return _sensor != nullptr; }
 
-    template <class T>
-    bool is() const {
-        T extension(*this);
-        return extension;
-    }
     template <class T>
     T as() const {
         T extension(*this);
@@ -188,11 +178,6 @@ class RS2_STANDIN_API frame {
     rs2_metadata_type get_frame_metadata(rs2_frame_metadata_value frame_metadata) const;
     const void* get_data() const;
 
-    template <class T>
-    bool is() const {
-        T extension(*this);
-        return extension;
-    }
     template <class T>
     T as() const {
         T extension(*this);
