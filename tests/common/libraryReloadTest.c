@@ -7,15 +7,7 @@
 #include <string.h>
 #include <unistd.h>
 
-static int failures = 0;
-
-#define CHECK(condition)                                                                  \
-    do {                                                                                  \
-        if (!(condition)) {                                                               \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-            ++failures;                                                                   \
-        }                                                                                 \
-    } while (0)
+#include "cCheck.h"
 
 static char* ReadAll(const char* path) {
     FILE* file = fopen(path, "rb");

@@ -11,19 +11,10 @@
 
 #include <librealsense2/simulation.h>
 
+#include "cCheck.h"
 #include "tavo/headTracking/engine/tavoHeadTracking.h"
 
 /* ---- assertion harness ---- */
-
-static int failures = 0;
-
-#define CHECK(condition)                                                                  \
-    do {                                                                                  \
-        if (!(condition)) {                                                               \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-            ++failures;                                                                   \
-        }                                                                                 \
-    } while (0)
 
 #define CHECK_INT(actual, expected)                                                            \
     do {                                                                                       \
