@@ -113,7 +113,8 @@ void MakeEmpty(Tga& image) {
 // Shared by both decoders. Files never reverse rows and, at an unsupported depth, still get
 // zeroed pixels; memory decoding then leaves the pixels as they were. No allocation exceeds
 // what the data present can fill (uncompressed) or kMaxRunLengthPixels (run-length): data
-// that falls short of its stored image, or a larger run-length image, gives an empty image.
+// that falls short of its stored image, or a run-length image larger than the cap or than its
+// data could ever produce, gives an empty image.
 void Decode(Tga& image, const uint8_t* data, size_t size, bool keepRowOrder, bool fromFile) {
     const Header header = ParseHeader(data, size);
     if (header.coding == Coding::None) {
@@ -134,7 +135,11 @@ void Decode(Tga& image, const uint8_t* data, size_t size, bool keepRowOrder, boo
     const uint64_t pixelCount = uint64_t{header.width} * header.height;
     const size_t rowLength = size_t{header.width} * bytesPerPixel;
 
-    if (header.coding == Coding::RunLength && pixelCount > kMaxRunLengthPixels) {
+    // A packet of 1 + bytesPerPixel bytes gives at most 128 pixels: an image its data could
+    // never produce is refused like one above the cap.
+    const uint64_t producible = (size - kHeaderSize) / (1 + bytesPerPixel) * 128;
+    if (header.coding == Coding::RunLength &&
+        (pixelCount > kMaxRunLengthPixels || pixelCount > producible)) {
         MakeEmpty(image);
         return;
     }
