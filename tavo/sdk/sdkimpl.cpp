@@ -257,10 +257,10 @@ void TavoSDK::SetConfig(const device::Config& config) {
     const device::Config incoming = config;
     const bool trackingChanged = TrackingValuesDiffer(config_, incoming);
 
-    {
-        std::lock_guard lock(interlacerListLock_);
-        PauseFrames();
-    }
+    // Not under the list lock: a frame being waited for may itself need the list (a backlight
+    // request, an interlacer made or destroyed), and the frame gate covers every interlacer,
+    // whenever it was made.
+    PauseFrames();
     // The interlacers must come back even when face tracking throws on its way.
     struct Resume {
         TavoSDK& self;

@@ -231,6 +231,47 @@ TEST_F(InterlacerTest, SetConfigWaitsForARunningFrameAndHoldsTheNextOneBack) {
     EXPECT_EQ(delayNext, 5.0f);
 }
 
+// A render thread's frame asks for what takes the interlacer list while another thread's
+// SetConfig waits for that very frame (the debug menu's backlight button is such a call).
+TEST_F(InterlacerTest, ListOperationsFromAFrameGoOnWhileAConfigurationChangeWaitsForIt) {
+    ThreadedInterlacer* doomed = sdk_->CreateNewThreadedInterlacer({});
+    std::promise<void> entered;
+    std::promise<void> changing;
+    ThreadedInterlacer* made = nullptr;
+    auto frame = std::async(std::launch::async, [&] {
+        Access::Bind(*interlacer_);
+        Access::RunFrame(*interlacer_, [&] {
+            entered.set_value();
+            changing.get_future().wait();
+            // Long enough for SetConfig to be waiting for this frame.
+            std::this_thread::sleep_for(100ms);
+            sdk_->SetBacklight(true);
+            made = sdk_->CreateNewThreadedInterlacer({});
+            sdk_->DestroyThreadedInterlacer(doomed);
+            sdk_->StopTracking();
+            sdk_->StartTracking();
+        });
+    });
+    entered.get_future().wait();
+    auto change = std::async(std::launch::async, [&] {
+        changing.set_value();
+        device::Config config = sdk_->GetConfig();
+        config.faceDelay = 7.0f;
+        sdk_->SetConfig(config);
+    });
+    tavo::test::FinishesWithin(frame, 10s, "the frame's list operations");
+    tavo::test::FinishesWithin(change, 10s, "SetConfig");
+
+    EXPECT_TRUE(impl().backlightOn());
+    // The interlacer made during the change renders with the new configuration.
+    float delay = 0.0f;
+    std::thread([&] {
+        Access::Bind(*made);
+        Access::RunFrame(*made, [&] { delay = impl().config().faceDelay; });
+    }).join();
+    EXPECT_EQ(delay, 7.0f);
+}
+
 TEST_F(InterlacerTest, SetConfigFromInsideItsOwnFrameDoesNotWaitForItself) {
     ThreadedInterlacer* idle = sdk_->CreateNewThreadedInterlacer({});
     bool done = false;
