@@ -3,7 +3,9 @@
 // ThreadSanitizer too.
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -12,9 +14,11 @@
 
 #include "headTracking/engine/engineTestSupport.h"
 #include "headTracking/testCameraFrame.h"
+#include "tavo/common/exception.h"
 #include "tavo/common/platform.h"
 #include "tavo/headTracking/common/frameAdapter.h"
 #include "tavo/headTracking/engine/engine.h"
+#include "threadTestSupport.h"
 
 namespace tavo::head {
 namespace {
@@ -143,6 +147,40 @@ TEST_F(EngineCaptureThreadTest, HostThreadsWhileTheCaptureThreadDelivers) {
     EXPECT_EQ(log.Count("Failed to process frame"), 0) << log.Dump();
     EXPECT_EQ(log.Count("Failed to start tracking"), 0) << log.Dump();
     EXPECT_EQ(log.Count("critical"), 0) << log.Dump();
+}
+
+// StopTracking from inside the capture thread's own frame would join or destroy that thread
+// (eager and lazy engines): refused with an exception instead of a hang or a terminate.
+TEST_F(EngineCaptureThreadTest, StopFromTheCaptureThreadsFrameIsRefused) {
+    for (const bool lazy : {false, true}) {
+        SCOPED_TRACE(lazy ? "lazy" : "eager");
+        std::promise<std::string> refusal;
+        std::atomic<bool> asked{false};
+        std::unique_ptr<Engine> engine;
+        EngineInitArgs args;
+        args.platform = platform.get();
+        args.configuration.initializeFaceDetectorLazily = lazy;
+        args.frameCallback = [&](const FaceTracker&, const FaceDetector::Output&,
+                                 const CameraFrame&) {
+            if (asked.exchange(true)) {
+                return;
+            }
+            try {
+                engine->StopTracking();
+                refusal.set_value("accepted");
+            } catch (const Exception& error) {
+                refusal.set_value(error.what());
+            }
+        };
+        engine = std::make_unique<Engine>(args);
+        ASSERT_TRUE(engine->StartTracking());
+        rs2sim_push_active_frameset(1000.0, 60, 800);
+        std::future<std::string> answer = refusal.get_future();
+        const std::string text =
+            tavo::test::FinishesWithin(answer, 10s, "StopTracking from the capture thread");
+        EXPECT_NE(text.find("from the camera delivery thread"), std::string::npos) << text;
+        EXPECT_TRUE(engine->StopTracking());
+    }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <future>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -12,6 +13,7 @@
 
 #include "headTracking/engine/engineTestSupport.h"
 #include "headTracking/testCameraFrame.h"
+#include "tavo/common/exception.h"
 #include "tavo/common/platform.h"
 #include "tavo/headTracking/camera/sharedCamera.h"
 #include "tavo/headTracking/common/frameAdapter.h"
@@ -193,6 +195,74 @@ TEST_F(EngineConcurrencyTest, StopWaitsForTheFrameInProgress) {
     EXPECT_TRUE(stopping.slept()) << "StopTracking while it waited: " << stopping;
     EXPECT_TRUE(callbackDone.load());
     StopPushing();
+}
+
+// Start and stop would wait for the very call they are made from: refused with an exception,
+// the frame goes on and tracking stays as it was.
+TEST_F(EngineConcurrencyTest, StartAndStopFromTheFrameCallbackAreRefused) {
+    std::vector<std::string> refusals;  // delivery thread only, read after it ends
+    std::unique_ptr<Engine> engine;
+    EngineInitArgs args;
+    args.platform = platform.get();
+    args.sharedCameraSink = &sink;
+    args.frameCallback = [&](const FaceTracker&, const FaceDetector::Output&, const CameraFrame&) {
+        for (bool (Engine::*call)() :
+             {&Engine::StopTracking, static_cast<bool (Engine::*)()>(&Engine::StartTracking)}) {
+            try {
+                (engine.get()->*call)();
+                refusals.emplace_back("accepted");
+            } catch (const Exception& error) {
+                refusals.emplace_back(error.what());
+            }
+        }
+    };
+    engine = std::make_unique<Engine>(args);
+    ASSERT_TRUE(engine->StartTracking());
+    sink.onCameraIntrinsics(TestIntrinsics());
+    auto push = std::async(std::launch::async, [&] {
+        sink.onCameraFrame(ImageDesc{2000, 2000, 0, pixels.data()},
+                           Timestamp{Timestamp::Space::System, 1.0});
+    });
+    tavo::test::FinishesWithin(push, 10s, "a push whose callback stops tracking");
+    ASSERT_EQ(refusals.size(), 2u);
+    for (const std::string& refusal : refusals) {
+        EXPECT_NE(refusal.find("from the camera delivery thread"), std::string::npos) << refusal;
+    }
+    EXPECT_TRUE(engine->StopTracking()) << "still tracking";
+}
+
+// A backend switch from the frame callback while a host thread's StopTracking waits for that
+// frame: neither waits for the other, and the stop leaves the new backend in place.
+TEST_F(EngineConcurrencyTest, ABackendSwitchFromTheCallbackDuringAStopGoesThrough) {
+    std::promise<void> entered;
+    std::promise<void> stopping;
+    std::atomic<bool> switched{false};
+    std::unique_ptr<Engine> engine;
+    EngineInitArgs args;
+    args.platform = platform.get();
+    args.sharedCameraSink = &sink;
+    args.frameCallback = [&](const FaceTracker&, const FaceDetector::Output&, const CameraFrame&) {
+        entered.set_value();
+        stopping.get_future().wait();
+        // Long enough for StopTracking to be waiting for this frame.
+        std::this_thread::sleep_for(100ms);
+        switched = engine->SetFaceDetectorBackend(kTavoFaceDetectorBackendGPU);
+    };
+    engine = std::make_unique<Engine>(args);
+    ASSERT_TRUE(engine->StartTracking());
+    auto push = std::async(std::launch::async, [&] {
+        sink.onCameraFrame(ImageDesc{2000, 2000, 0, pixels.data()},
+                           Timestamp{Timestamp::Space::System, 1.0});
+    });
+    entered.get_future().wait();
+    auto stop = std::async(std::launch::async, [&] {
+        stopping.set_value();
+        return engine->StopTracking();
+    });
+    tavo::test::FinishesWithin(push, 10s, "a backend switch from the callback");
+    EXPECT_TRUE(tavo::test::FinishesWithin(stop, 10s, "StopTracking"));
+    EXPECT_TRUE(switched.load());
+    EXPECT_EQ(engine->GetFaceDetectorBackend(), kTavoFaceDetectorBackendGPU);
 }
 
 }  // namespace
