@@ -374,7 +374,13 @@ void TavoSDK::SetFaceTrackingCallback(CTavoSDKFaceTrackingCallback* callback) {
 }
 
 bool TavoSDK::StartFaceTrackingLocked() {
-    return faceTracking_.Start(platform_.get(), assetManager_.get(), config_);
+    const bool started = faceTracking_.Start(platform_.get(), assetManager_.get(), config_);
+    if (!started) {
+        // The failed start forgot the host's camera; so does this copy, or a later restart by
+        // SetConfig would switch a depth-camera session over to it.
+        sharedCameraSink_ = nullptr;
+    }
+    return started;
 }
 
 bool TavoSDK::EnableFaceTracking(bool enable) {
