@@ -25,6 +25,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::DetectionAt;
+using test::HostStress;
 using test::LogCapture;
 using test::ScriptedPlugins;
 
@@ -90,39 +91,10 @@ TEST_F(EngineCaptureThreadTest, HostThreadsWhileTheCaptureThreadDelivers) {
             std::this_thread::sleep_for(200us);
         }
     });
-    std::atomic<bool> stopHosts{false};
-    std::thread setters([&] {
-        for (int i = 0; !stopHosts.load(); ++i) {
-            engine.SetCameraPosition(glm::vec3(static_cast<float>(i % 40), 0.0f, 0.0f));
-            engine.SetCameraTransform(glm::vec3(0.0f), glm::vec3(0.0f, 0.0f, i % 5));
-            engine.SetTrackedEyes(true, i % 4 != 0);
-            engine.SetMaxNumOfDetectedFaces(1 + i % 3);
-            engine.SetProfiling(i % 2 == 0);
-            EXPECT_EQ(engine.GetCameraFps(), 90);
-            EXPECT_FALSE(engine.SetCameraFps(60));
-            std::this_thread::sleep_for(100us);
-        }
-    });
-    std::thread switcher([&] {
-        for (int i = 0; !stopHosts.load(); ++i) {
-            EXPECT_TRUE(engine.SetFaceDetectorBackend(i % 2 == 0 ? kTavoFaceDetectorBackendGPU
-                                                                 : kTavoFaceDetectorBackendCPU));
-            std::this_thread::sleep_for(1ms);
-        }
-    });
-    std::thread poller([&] {
-        while (!stopHosts.load()) {
-            EXPECT_LE(adapter.GetFrame().faces().size, 3);
-            std::this_thread::yield();
-        }
-    });
-
-    for (int cycle = 0; cycle < 15; ++cycle) {
-        EXPECT_TRUE(engine.StartTracking());
-        std::this_thread::sleep_for(3ms);
-        EXPECT_TRUE(engine.StopTracking());
-    }
-    ASSERT_TRUE(engine.StartTracking());
+    HostStress stress;
+    stress.cameraFps = 90;
+    stress.frames = [&frames] { return frames.load(); };
+    EXPECT_TRUE(RunHostStress(engine, adapter, stress));
     auto waitForFrames = [&](int count) {
         const int target = frames.load() + count;
         const auto deadline = std::chrono::steady_clock::now() + 20s;
@@ -131,11 +103,6 @@ TEST_F(EngineCaptureThreadTest, HostThreadsWhileTheCaptureThreadDelivers) {
         }
         return frames.load() >= target;
     };
-    EXPECT_TRUE(waitForFrames(20));
-    stopHosts.store(true);
-    setters.join();
-    switcher.join();
-    poller.join();
     // Every configuration change restarts the tracker's history; with the setters quiet the
     // device's faces are tracked again.
     EXPECT_TRUE(waitForFrames(20));

@@ -25,6 +25,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::FaceAt;
+using test::HostStress;
 using test::LogCapture;
 using test::ScriptedPlugins;
 using test::TestIntrinsics;
@@ -98,59 +99,16 @@ TEST_F(EngineConcurrencyTest, HostThreadsWhileASharedCameraPushes) {
     sink.onCameraIntrinsics(TestIntrinsics());
     StartPushing();
 
-    std::atomic<bool> stopHosts{false};
-    std::thread setters([&] {
-        for (int i = 0; !stopHosts.load(); ++i) {
-            engine.SetCameraPosition(glm::vec3(static_cast<float>(i % 50), 0.0f, 0.0f));
-            engine.SetCameraRotation(1, 0, 0, 0, 1, 0, 0, 0, 1);
-            FilterProperties properties;
-            properties.bufferLim = 300.0f + static_cast<float>(i % 7);
-            engine.SetFilterProperties(properties);
-            engine.SetTrackedEyes(i % 3 != 0, true);
-            engine.SetMaxNumOfDetectedFaces(1 + i % 4);
-            engine.SetProfiling(i % 2 == 0);
-            EXPECT_NE(engine.GetFaceDetectorBackend(), kTavoFaceDetectorBackendUnknown);
-            EXPECT_EQ(engine.GetMaxNumOfDetectedFacesLimit(), 4);
-            EXPECT_EQ(engine.GetCameraFps(), 0);
-            std::this_thread::sleep_for(100us);
-        }
-    });
-    std::thread switcher([&] {
-        for (int i = 0; !stopHosts.load(); ++i) {
-            EXPECT_TRUE(engine.SetFaceDetectorBackend(i % 2 == 0 ? kTavoFaceDetectorBackendGPU
-                                                                 : kTavoFaceDetectorBackendCPU));
-            std::this_thread::sleep_for(1ms);
-        }
-    });
-    std::thread poller([&] {
-        while (!stopHosts.load()) {
-            const BufferedFrame frame = adapter.GetFrame();
-            EXPECT_LE(frame.faces().size, 5);
-            std::this_thread::yield();
-        }
-    });
-
-    // This thread is the one that starts and stops.
-    for (int cycle = 0; cycle < 30; ++cycle) {
-        EXPECT_TRUE(engine.StartTracking());
-        std::this_thread::sleep_for(2ms);
-        EXPECT_TRUE(engine.StopTracking());
-        std::this_thread::sleep_for(500us);
-    }
-    ASSERT_TRUE(engine.StartTracking());
-    const int before = frames.load();
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (frames.load() < before + 50 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(1ms);
-    }
-    stopHosts.store(true);
-    setters.join();
-    switcher.join();
-    poller.join();
+    HostStress stress;
+    stress.startStopCycles = 30;
+    stress.trackingPerCycle = 2ms;
+    stress.stoppedPerCycle = 500us;
+    stress.maxPolledFaces = 5;
+    stress.frames = [&frames] { return frames.load(); };
+    EXPECT_TRUE(RunHostStress(engine, adapter, stress));
     StopPushing();
     EXPECT_TRUE(engine.StopTracking());
 
-    EXPECT_GE(frames.load(), before + 50);
     EXPECT_GE(maxFacesSeen.load(), 1);
     EXPECT_LE(maxFacesSeen.load(), 4);
     EXPECT_EQ(log.Count("Failed to process frame"), 0) << log.Dump();
