@@ -156,8 +156,9 @@ static_assert(sizeof(TavoInterlaceParameters) == 75 * 4);
 // Threads: one render thread, bound by InitOnDesiredThread (or, with OpenGL set-up, by
 // InitializeOpenGL); post-processing runs there. The SDK reads the no-face clocks from host
 // threads and pauses the interlacer between frames from whichever thread replaces the display
-// configuration; clocks and pause flags are atomics for that. `mutex_` is held for a whole
-// post-processed frame. IsOnSameThread and the clock getters may be called from any thread.
+// configuration (through the SDK's frame pause); the clocks are atomics for that. `mutex_` is held
+// for a whole post-processed frame. IsOnSameThread and the clock getters may be called from any
+// thread.
 //
 // Not built yet: the OpenGL set-up, render targets, shader passes, interlace parameters, view
 // offsets, modes and the debug overlay. What exists is the SDK's side of the object: its
@@ -210,13 +211,6 @@ class TAVO_API ThreadedInterlacer {
     void RefreshFaces(int64_t nowNs);
     void ApplyNoFaceBacklightPolicy(int64_t nowNs);
 
-    // Pause protocol, SDK side; see SetConfig. The caller holds the SDK's interlacer list lock.
-    void RequestPauseLocked();
-    // True once the interlacer is out of its passes (or is bound to `caller`, which is then
-    // inside them itself); from then on it stays out until the request is withdrawn.
-    bool CheckPauseAcknowledgedLocked(std::thread::id caller);
-    void WithdrawPauseLocked();
-
     TavoSDK* sdk_;
     const bool protectedContent_;
     const bool useViewAtlas_;
@@ -230,9 +224,6 @@ class TAVO_API ThreadedInterlacer {
     std::atomic<int64_t> lastRenderTime_;
     std::atomic<std::thread::id> thread_{};
     std::mutex mutex_;
-    std::atomic<bool> rendering_{false};
-    std::atomic<bool> pauseAcknowledged_{false};
-    std::atomic<bool> pauseRequested_{false};
 };
 
 }  // namespace tavo::sdk
