@@ -395,7 +395,7 @@ bool ThreadedInterlacer::IsOnSameThread(const std::thread::id& id) const {
 void ThreadedInterlacer::Shutdown() {
     // The targets live in the render thread's context; elsewhere the names mean nothing.
     if (thread_.load() == std::this_thread::get_id() && GlReady()) {
-        ScopedGlState saved(0, 0);
+        ScopedGlState saved(1, 16);
         if (renderTargetsResponsibility_ == kTavoTaskResponsibilityInterlacer) {
             UpdateBuffers(viewsCount_, kBufferTypeViews, 0, 0);
             UpdateBuffers(viewsCount_, kBufferTypeInterlaced, 0, 0);
@@ -454,7 +454,7 @@ void ThreadedInterlacer::OnWindowSizeChanged(int width, int height) {
     if (renderTargetsResponsibility_ != kTavoTaskResponsibilityInterlacer) {
         return;
     }
-    ScopedGlState saved(0, 0);
+    ScopedGlState saved(1, 16);
     UpdateBuffers(GetNumViews(), kBufferTypeInterlaced, width, height);
 }
 
@@ -675,7 +675,7 @@ void ThreadedInterlacer::SetInterlaceMode(eTavoInterlaceMode mode) {
     // Only with a loaded function table: a host that bound the thread without OpenGL has no
     // targets to rebuild yet.
     if (renderTargetsResponsibility_ == kTavoTaskResponsibilityInterlacer && GlReady()) {
-        ScopedGlState saved(0, 0);
+        ScopedGlState saved(1, 16);
         RebuildViewTargets();
     }
     PrintStateLine();
