@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <exception>
-#include <thread>
 #include <utility>
 
 #include <fmt/format.h>
@@ -57,15 +56,18 @@ class Engine::TransientFrame final : public Frame {
 };
 
 // One listener call. It counts itself before reading the tracking flag, and StopTracking
-// clears the flag before it waits for the count to drop, so a call either sees the flag
-// clear or is waited for; both orders are sequentially consistent for that reason.
+// clears the flag before it waits for the count to drop. The count's mutex orders the two
+// (see Waitable): a call that counts itself after the waiter looked finds the flag clear, one
+// that counted itself before is waited for.
 class Engine::FrameScope {
   public:
     explicit FrameScope(const Engine& engine) : engine_(engine) {
-        engine_.listenerCalls_.fetch_add(1, std::memory_order_seq_cst);
-        tracking_ = engine_.tracking_.load(std::memory_order_seq_cst);
+        engine_.listenerCalls_.Update([](int32_t& calls) { ++calls; });
+        tracking_ = engine_.tracking_.load();
     }
-    ~FrameScope() { engine_.listenerCalls_.fetch_sub(1, std::memory_order_release); }
+    ~FrameScope() {
+        engine_.listenerCalls_.Update([](int32_t& calls) { --calls; });
+    }
     FrameScope(const FrameScope&) = delete;
     FrameScope& operator=(const FrameScope&) = delete;
 
@@ -628,9 +630,7 @@ std::shared_ptr<FaceDetector> Engine::CurrentDetector() const {
 }
 
 void Engine::WaitForListenerCalls() const {
-    while (listenerCalls_.load(std::memory_order_acquire) != 0) {
-        std::this_thread::yield();
-    }
+    listenerCalls_.WaitUntil([](int32_t calls) { return calls == 0; });
 }
 
 bool IsCameraConnected() {

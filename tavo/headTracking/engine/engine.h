@@ -11,6 +11,7 @@
 #include <glm/glm.hpp>
 
 #include "tavo/common/export.h"
+#include "tavo/common/waitable.h"
 #include "tavo/headTracking/common/types.h"
 #include "tavo/headTracking/engine/core/engineConfiguration.h"
 #include "tavo/headTracking/engine/core/faceTracker.h"
@@ -151,7 +152,7 @@ class TAVO_API Engine final : public Camera::Listener {
     // processing only while it is set, and count themselves in listenerCalls_ so that
     // StopTracking can wait for them before it releases what they use.
     std::atomic<bool> tracking_{false};
-    mutable std::atomic<int32_t> listenerCalls_{0};
+    mutable Waitable<int32_t> listenerCalls_{0};
     // Serialises start, stop and backend switches of the host threads.
     std::mutex stateLock_;
     std::mutex configurationLock_;

@@ -16,6 +16,7 @@
 #include "tavo/headTracking/camera/sharedCamera.h"
 #include "tavo/headTracking/common/frameAdapter.h"
 #include "tavo/headTracking/engine/engine.h"
+#include "threadTestSupport.h"
 
 namespace tavo::head {
 namespace {
@@ -179,11 +180,17 @@ TEST_F(EngineConcurrencyTest, StopWaitsForTheFrameInProgress) {
     while (!inside.load()) {
         std::this_thread::yield();
     }
-    std::future<bool> stopped =
-        std::async(std::launch::async, [&] { return engine.StopTracking(); });
-    EXPECT_EQ(stopped.wait_for(50ms), std::future_status::timeout);
+    tavo::test::ThreadUsageMeter stopping;
+    std::future<bool> stopped = std::async(std::launch::async, [&] {
+        stopping = tavo::test::ThreadUsageMeter();
+        const bool result = engine.StopTracking();
+        stopping.Stop();
+        return result;
+    });
+    EXPECT_EQ(stopped.wait_for(200ms), std::future_status::timeout);
     release.store(true);
     EXPECT_TRUE(stopped.get());
+    EXPECT_TRUE(stopping.slept()) << "StopTracking while it waited: " << stopping;
     EXPECT_TRUE(callbackDone.load());
     StopPushing();
 }
