@@ -360,6 +360,12 @@ void PrintConfig(const Config& config) {
     spdlog::info("{}", DescribeConfig(config));
 }
 
+Config DefaultConfig() {
+    Config config{};
+    WriteDefaults(config);
+    return config;
+}
+
 namespace internal {
 
 void SetSysfsRootForTesting(const std::filesystem::path& root) {

@@ -22,6 +22,9 @@ bool Connect(Platform* platform);
 // after `config` has been written.
 bool RequestConfig(Config& config, const std::function<void(bool)>& callback);
 
+// The built-in 15.6" panel's values, as a request writes them when no display is connected;
+// the fields a request leaves alone are zero.
+TAVO_API Config DefaultConfig();
 // Requests complete before they return, so there is nothing to cancel.
 void CancelConfigRequest();
 

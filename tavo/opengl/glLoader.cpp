@@ -100,6 +100,7 @@ void SetExtensionFlag(OVR::GLEContext& c, const char* name) {
         {"GL_KHR_debug", &OVR::GLEContext::gle_KHR_debug},
         {"GL_WIN_swap_hint", &OVR::GLEContext::gle_WIN_swap_hint},
         {"GL_EXT_protected_textures", &OVR::GLEContext::gle_EXT_protected_textures},
+        {"GL_OES_EGL_image_external", &OVR::GLEContext::gle_OES_EGL_image_external},
     };
     for (const Entry& entry : kTable) {
         if (std::strcmp(entry.name, name) == 0) {

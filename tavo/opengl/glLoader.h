@@ -74,6 +74,8 @@ class TAVO_API GLEContext {
     bool gle_WIN_swap_hint;
     // Defines GL_TEXTURE_PROTECTED_EXT; protected render targets are only requested with it.
     bool gle_EXT_protected_textures;
+    // External (OES) textures; a stereo video texture is bound as one only where this is set.
+    bool gle_OES_EGL_image_external;
 
     // Window-system function: the extension string, never loaded on this platform.
     const char* (*platformGetExtensionsString_Impl)();

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include <glm/mat4x4.hpp>
@@ -11,9 +12,13 @@
 #include <glm/vec4.hpp>
 
 #include "tavo/common/export.h"
+#include "tavo/opengl/shader.h"
+
+struct tavo_sdk_image_desc;
 
 namespace tavo::sdk {
 
+class ITavoSDK;
 class TavoSDK;
 
 enum eTavoInterlaceMode : int32_t {
@@ -153,30 +158,92 @@ static_assert(sizeof(TavoInterlaceParameters) == 75 * 4);
 // Renders the host's views into the panel's interlaced pattern for one output surface. Made,
 // listed and destroyed by the SDK object, which stays its owner.
 //
-// Threads: one render thread, bound by InitOnDesiredThread (or, with OpenGL set-up, by
-// InitializeOpenGL); post-processing runs there. The SDK reads the no-face clocks from host
-// threads and pauses the interlacer between frames from whichever thread replaces the display
-// configuration (through the SDK's frame pause); the clocks are atomics for that. `mutex_` is held
-// for a whole post-processed frame. IsOnSameThread and the clock getters may be called from any
-// thread.
-//
-// Not built yet: the OpenGL set-up, render targets, shader passes, interlace parameters, view
-// offsets, modes and the debug overlay. What exists is the SDK's side of the object: its
-// construction arguments, the no-face clocks and test, the thread binding and the frame
-// skeleton with its pause handshake.
+// Threads: one render thread, bound by InitializeOpenGL or InitOnDesiredThread. The operations
+// that touch OpenGL or the per-frame state check that they run there and throw tavo::Exception
+// otherwise ("... being used on incorrect thread."): InitializeOpenGL's set-up, UpdateBuffers,
+// OnWindowSizeChanged, GetInterlaceParameters, SetInterlaceMode, the shader texts and the five
+// passes. `mutex_` is held for a whole post-processed frame; SetShaderDebugMode,
+// ToggleShaderDebugMode, SetInterlaceViewTextureAtlas, SetOutputRenderTarget, SetViewTextureId
+// and GetRenderTargetForView take it, so from another thread they wait for the frame to end.
+// The plain value setters (fit mode, aspect offset, flip, reconvergence, single view, alpha,
+// viewport position) store atomics and may be called from any thread; the frame reads each once.
+// SetCustomTextureMatrix and SetSourceViewsSize belong to the render thread. IsOnSameThread,
+// GetNumViews, the getters and the no-face clocks may be called from any thread. Frames pass
+// the SDK's frame pause, by which the thread that replaces the display configuration holds them
+// back between frames.
 class TAVO_API ThreadedInterlacer {
   public:
+    static constexpr int kMaxViews = 12;
+
     ThreadedInterlacer(TavoSDK& sdk, const ThreadedInterlacerArgs& args);
     ThreadedInterlacer(const ThreadedInterlacer&) = delete;
     ThreadedInterlacer& operator=(const ThreadedInterlacer&) = delete;
     ~ThreadedInterlacer();
 
+    // Binds the calling thread and sets OpenGL up in the context current on it; `context` is
+    // not used. Never throws: failures are logged ("[SDK] failed to init OpenGL: ...").
+    void InitializeOpenGL(void* context, eTavoTaskResponsibility renderTargets,
+                          eTavoTaskResponsibility shader, eTavoTaskResponsibility draw);
     // Loads the OpenGL entry points of the context current on the calling thread and binds
     // that thread, for hosts that set OpenGL up themselves.
     void InitOnDesiredThread();
     bool IsOnSameThread(const std::thread::id& id) const;
+    // Releases the render targets and the calling thread's OpenGL entry points.
+    void Shutdown();
+
+    // Type 0: `count` per-view targets (at most 12); type 1: the one interlaced target. Other
+    // types do nothing. Always true.
+    bool UpdateBuffers(int count, eBufferType type, int width, int height);
+    void OnWindowSizeChanged(int width, int height);
+    // 0 when the host owns the render targets or `view` is not 0 ... 11.
+    unsigned GetRenderTargetForView(int view);
+    // Camera offset of view `view` (0 ... N-1) in the current mode.
+    glm::vec3 GetViewOffset(int view);
+    // Refreshes the faces from the SDK and fills every field of `parameters`.
+    void GetInterlaceParameters(TavoInterlaceParameters& parameters) const;
     // Views in use: 2 in Stereo Sliding, else the panel's views across.
     int GetNumViews() const;
+
+    void SetInterlaceMode(eTavoInterlaceMode mode);
+    eTavoInterlaceMode GetInterlaceMode() const { return interlaceMode_.load(); }
+    void ToggleInterlaceMode(const ITavoSDK& sdk);
+    void SetShaderDebugMode(eTavoShaderDebugMode mode);
+    eTavoShaderDebugMode GetShaderDebugMode() const { return shaderDebugMode_.load(); }
+    void ToggleShaderDebugMode();
+    void SetFitMode(eFitMode mode) { fitMode_.store(mode); }
+    eFitMode GetFitMode() const { return fitMode_.load(); }
+    void SetAspectRatioOffset(float offset) { aspectRatioOffset_.store(offset); }
+    float GetAspectRatioOffset() const { return aspectRatioOffset_.load(); }
+    void SetCustomTextureMatrix(const glm::mat4& matrix) { customTextureMatrix_ = matrix; }
+    void SetFlipInputUVVertical(bool flip) { flipInputUVVertical_.store(flip); }
+    // Size of the host's source image holding all views; 0 uses the view resolution.
+    void SetSourceViewsSize(int width, int height, bool horizontal);
+    void EnableReconvergence(bool enable) { reconvergenceEnabled_.store(enable); }
+    bool IsReconvergenceEnabled() const { return reconvergenceEnabled_.load(); }
+    void SetReconvergence(float amount) { reconvergence_.store(amount); }
+    float GetReconvergence() const { return reconvergence_.load(); }
+    void SetReconvergenceZoom(bool zoomX, bool zoomXY);
+    void SetSingleViewMode(bool on) { singleViewMode_.store(on); }
+    void SetAlpha(float alpha) { alpha_.store(alpha); }
+    void SetViewportPosition(int x, int y);
+    void SetInterlaceViewTextureAtlas(unsigned texture);
+    void SetOutputRenderTarget(unsigned framebuffer);
+    void SetViewTextureId(int texture);
+    std::string GetInterlaceShaderText(eTavoShaderType type);
+    std::string GetSharpenShaderText(eTavoShaderType type);
+    // A 2D texture holding `image`, filtered as the SDK's bilinear switch says. Render thread.
+    unsigned CreateGLTexture(const tavo_sdk_image_desc& image);
+
+    // One frame: the interlace pass, the sharpen pass, bookkeeping and the no-face backlight
+    // policy. `outputFramebuffer` receives the result.
+    void DoPostProcess(int width, int height, bool blend, unsigned outputFramebuffer);
+    // Shows the host's side-by-side stereo picture `texture` (debug mode 6).
+    void DoPostProcessPicture(int width, int height, unsigned texture);
+    // Shows the host's stereo video texture (debug mode 7). An external (OES) texture is bound
+    // as such where the context offers external textures; elsewhere it is a 2D texture.
+    void DoPostProcessVideo(int width, int height, unsigned texture);
+    void ApplyInterlacing(int width, int height, bool blend);
+    void ApplySharpening(int width, int height);
 
     bool protectedContent() const { return protectedContent_; }
     bool useViewAtlas() const { return useViewAtlas_; }
@@ -203,27 +270,94 @@ class TAVO_API ThreadedInterlacer {
     };
 
     void BindCallingThread();
+    // Throws "{signature} being used on incorrect thread." unless called on the bound thread.
+    void RequireRenderThread(const char* signature, int line) const;
     // One post-processed frame around `passes`, on the render thread: waits out a requested
-    // pause, refreshes the faces (and with them the no-face clock), runs the passes, stamps the
-    // render time and applies the no-face backlight policy.
+    // pause, runs the passes, stamps the render time and applies the no-face backlight policy.
     void RunFrame(FramePasses passes);
     // The face queries of a frame; updates lastFaceTime_ when the face is in the usable range.
-    void RefreshFaces(int64_t nowNs);
+    void RefreshFaces(int64_t nowNs) const;
+    void RefreshNonPredictedFace() const;
+    // Fills `p` from the current faces, settings and configuration, without querying faces.
+    void FillInterlaceParameters(TavoInterlaceParameters& p) const;
     void ApplyNoFaceBacklightPolicy(int64_t nowNs);
+    // Whether the sharpen pass runs in the frame being rendered.
+    bool SharpenPassRuns() const;
+    // The instant the frame under way started, or now outside a frame.
+    int64_t FrameTimeNs() const;
+    // Throws unless the calling thread's OpenGL entry points are loaded (a pass after Shutdown
+    // would otherwise call through null pointers).
+    void RequireOpenGL(const char* signature) const;
+    void RebuildViewTargets();
+    void SetUpShaders();
+    unsigned DebugTexture(int index);
+    void BindInterlaceTextures(eTavoShaderDebugMode mode);
+    void DrawQuad(bool disableCulling);
+    void PrintStateLine() const;
 
     TavoSDK* sdk_;
     const bool protectedContent_;
     const bool useViewAtlas_;
     InterlacerDelegate* const delegate_;
-    eTavoInterlaceMode interlaceMode_ = kTavoInterlaceModeStereoSliding;
-    // Last predicted and non-predicted primary face, mm; render thread only.
-    glm::vec3 predictedFace_{0.0f};
-    glm::vec3 face_{0.0f};
+
+    opengl::Shader interlaceShader_;
+    opengl::Shader sharpenShader_;
+    unsigned viewFramebuffers_[kMaxViews] = {};
+    unsigned viewTextures_[kMaxViews] = {};
+    unsigned viewDepthBuffers_[kMaxViews] = {};
+    unsigned interlacedFramebuffer_ = 0;
+    unsigned interlacedTexture_ = 0;
+    unsigned interlacedDepthBuffer_ = 0;
+    unsigned viewTextureId_ = 0;
+    unsigned quadVertexArray_ = 0;
+    unsigned quadVertexBuffer_ = 0;
+    unsigned quadIndexBuffer_ = 0;
+    unsigned outputRenderTarget_ = 0;
+    std::atomic<unsigned> viewTextureAtlas_{0};
+    std::atomic<eTavoShaderDebugMode> shaderDebugMode_{kTavoShaderDebugModeOff};
+    eTavoTaskResponsibility renderTargetsResponsibility_ = kTavoTaskResponsibilityInterlacer;
+    eTavoTaskResponsibility shaderResponsibility_ = kTavoTaskResponsibilityInterlacer;
+    eTavoTaskResponsibility drawResponsibility_ = kTavoTaskResponsibilityInterlacer;
+    std::atomic<eTavoInterlaceMode> interlaceMode_{kTavoInterlaceModeStereoSliding};
+    int interlacedWidth_ = 0;
+    int interlacedHeight_ = 0;
+    int viewsWidth_ = 0;
+    int viewsHeight_ = 0;
+    int viewsCount_ = 0;
+    int sourceViewsWidth_ = 0;
+    int sourceViewsHeight_ = 0;
+    bool horizontalSourceViews_ = true;
+    std::atomic<eFitMode> fitMode_{kFitModeFill};
+    std::atomic<bool> flipInputUVVertical_{false};
+    std::atomic<float> aspectRatioOffset_{0.0f};
+    std::atomic<bool> singleViewMode_{false};
+    std::atomic<bool> reconvergenceEnabled_{false};
+    std::atomic<float> reconvergence_{0.0f};
+    std::atomic<bool> reconvergenceZoomX_{false};
+    std::atomic<bool> reconvergenceZoomXY_{true};
+    std::atomic<float> alpha_{1.0f};
+    std::atomic<int> viewportX_{0};
+    std::atomic<int> viewportY_{0};
+    bool mediumPrecision_ = false;
+    glm::mat4 customTextureMatrix_{1.0f};
+    unsigned debugTextures_[2] = {};
+    // A debug image that could not be read is not tried again every frame.
+    bool debugTextureFailed_[2] = {};
+    // Last predicted and non-predicted primary face, mm; render thread only. Refreshed by
+    // GetInterlaceParameters, which the interface makes const.
+    mutable glm::vec3 predictedFace_{0.0f};
+    mutable glm::vec3 face_{0.0f};
     const int64_t creationTime_;
-    std::atomic<int64_t> lastFaceTime_;
+    mutable std::atomic<int64_t> lastFaceTime_;
     std::atomic<int64_t> lastRenderTime_;
+    // Start of the frame under way, 0 outside frames; render thread.
+    std::atomic<int64_t> frameTimeNs_{0};
     std::atomic<std::thread::id> thread_{};
     std::mutex mutex_;
 };
+
+// Texts of the enumerations, "Unknown" for other values.
+TAVO_API const char* ToUiStr(eTavoInterlaceMode mode);
+TAVO_API const char* ToUiStr(eTavoShaderDebugMode mode);
 
 }  // namespace tavo::sdk

@@ -39,6 +39,27 @@ struct ThreadedInterlacerTestAccess {
     static void SetLastRenderTime(ThreadedInterlacer& interlacer, int64_t ns) {
         interlacer.lastRenderTime_.store(ns);
     }
+    // The output size the fit modes work from, as the interlaced target would set it.
+    static void SetInterlacedSize(ThreadedInterlacer& interlacer, int width, int height) {
+        interlacer.interlacedWidth_ = width;
+        interlacer.interlacedHeight_ = height;
+    }
+    static opengl::Shader& interlaceShader(ThreadedInterlacer& interlacer) {
+        return interlacer.interlaceShader_;
+    }
+    static opengl::Shader& sharpenShader(ThreadedInterlacer& interlacer) {
+        return interlacer.sharpenShader_;
+    }
+    static unsigned viewTexture(const ThreadedInterlacer& interlacer, int view) {
+        return interlacer.viewTextures_[view];
+    }
+    static unsigned interlacedFramebuffer(const ThreadedInterlacer& interlacer) {
+        return interlacer.interlacedFramebuffer_;
+    }
+    static int viewsCount(const ThreadedInterlacer& interlacer) { return interlacer.viewsCount_; }
+    static glm::ivec2 interlacedSize(const ThreadedInterlacer& interlacer) {
+        return {interlacer.interlacedWidth_, interlacer.interlacedHeight_};
+    }
 };
 
 namespace test {
