@@ -40,6 +40,10 @@ struct RgbaImage {
     }
 };
 
+// Views whose every channel differs from view to view, pixel to pixel and channel to channel, so
+// that a wrong choice of view, pixel or channel shows.
+std::vector<RgbaImage> MakeViews(int count, int width, int height);
+
 struct WeaveResult {
     RgbaImage image;
     // Per subpixel (pixel index * 3 + channel): the decision sits within 1e-3 view steps of a

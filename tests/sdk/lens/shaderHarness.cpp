@@ -158,24 +158,4 @@ RgbaImage ShaderHarness::SharpenImage(const SharpenInputs& in, const RgbaImage& 
     return target.DrawAndRead(quadArray_);
 }
 
-std::vector<RgbaImage> MakeViews(int count, int width, int height) {
-    std::vector<RgbaImage> views(static_cast<size_t>(count));
-    for (int v = 0; v < count; ++v) {
-        RgbaImage& image = views[static_cast<size_t>(v)];
-        image.width = width;
-        image.height = height;
-        image.pixels.resize(static_cast<size_t>(width) * height * 4);
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < width; ++x) {
-                uint8_t* p = image.at(x, y);
-                for (int c = 0; c < 3; ++c) {
-                    p[c] = static_cast<uint8_t>((37 * v + 11 * x + 5 * y + 83 * c) % 256);
-                }
-                p[3] = 255;
-            }
-        }
-    }
-    return views;
-}
-
 }  // namespace tavo::test

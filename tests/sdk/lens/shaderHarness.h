@@ -57,8 +57,4 @@ class ShaderHarness : public GlTest {
     std::vector<unsigned> textures_;
 };
 
-// Views whose every channel differs from view to view, pixel to pixel and channel to channel, so
-// that a wrong choice of view, pixel or channel shows.
-std::vector<RgbaImage> MakeViews(int count, int width, int height);
-
 }  // namespace tavo::test
