@@ -29,9 +29,7 @@ using test::TestIntrinsics;
 class EngineConcurrencyTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!plugins.loaded()) {
-            GTEST_SKIP() << "the scripted plug-ins are not beside the test";
-        }
+        ASSERT_TRUE(plugins.loaded()) << "the scripted plug-ins are not beside the test";
         plugins.cpuScript.faces = {FaceAt({-200.0f, 0.0f, 1000.0f}), FaceAt({0.0f, 0.0f, 900.0f}),
                                    FaceAt({200.0f, 0.0f, 1100.0f})};
         plugins.gpuScript.faces = {FaceAt({0.0f, 50.0f, 800.0f})};
