@@ -68,3 +68,18 @@ tavo_apply_warnings(tavo_test_egl)
 target_include_directories(tavo_test_egl PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
 target_link_libraries(tavo_test_egl PUBLIC tavo_opengl OpenGL::EGL OpenGL::OpenGL fmt::fmt
   GTest::gtest)
+
+# tavo_tests_need_simulated_camera(<result variable> <test>...): the named tests script what the
+# camera sees through the librealsense2 stand-in's simulated device. Where CMake found a real
+# librealsense2 instead, the stand-in is not built: the result is false and configuration says
+# loudly which tests are left out.
+function(tavo_tests_need_simulated_camera result)
+  if(TARGET tavo_realsense2_standin)
+    set(${result} TRUE PARENT_SCOPE)
+  else()
+    list(JOIN ARGN ", " _names)
+    message(WARNING "A real librealsense2 is installed, so its simulated-device stand-in is not "
+      "built; these tests are NOT built and do not run: ${_names}")
+    set(${result} FALSE PARENT_SCOPE)
+  endif()
+endfunction()

@@ -10,7 +10,7 @@ PACKAGES=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # OpenGL: GLVND, EGL and Mesa's software renderer for headless rendering
-  libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri
+  libegl-dev libgl-dev libopengl-dev libegl-mesa0 libgl1-mesa-dri
 )
 
 missing=()

@@ -63,7 +63,7 @@ TEST_F(InterlacerTest, BindingFollowsTheCallingThread) {
 TEST_F(InterlacerTest, InitOnDesiredThreadLoadsOpenGLAndBindsTheThread) {
     tavo::test::EglContext context;
     if (!context.ok()) {
-        GTEST_SKIP() << "no OpenGL context: " << context.error();
+        FAIL() << "no OpenGL context: " << context.error();
     }
     interlacer_->InitOnDesiredThread();
     EXPECT_TRUE(interlacer_->IsOnSameThread(std::this_thread::get_id()));

@@ -51,9 +51,7 @@ DetectedFace FaceSeenByDevice(const glm::vec3& midpointMm) {
 class EngineCaptureThreadTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!plugins.loaded()) {
-            GTEST_SKIP() << "the scripted plug-ins are not beside the test";
-        }
+        ASSERT_TRUE(plugins.loaded()) << "the scripted plug-ins are not beside the test";
         plugins.cpuScript.faces = {FaceSeenByDevice({-150.0f, 0.0f, 800.0f}),
                                    FaceSeenByDevice({100.0f, 20.0f, 700.0f})};
         plugins.gpuScript.faces = {FaceSeenByDevice({0.0f, 0.0f, 900.0f})};
