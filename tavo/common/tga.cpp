@@ -55,8 +55,9 @@ uint32_t PaddedImageSize(const Header& header) {
 }
 
 // Expands run-length packets from `data` into `pixels` (already sized and zeroed), writing
-// each pixel red first. Stops at width x height pixels or when the data runs out.
-void DecodeRunLength(const uint8_t* data, size_t size, uint32_t bitsPerPixel, uint64_t pixelCount,
+// each pixel red first. Stops at width x height pixels or when the data runs out; true when
+// every pixel was produced.
+bool DecodeRunLength(const uint8_t* data, size_t size, uint32_t bitsPerPixel, uint64_t pixelCount,
                      std::vector<uint8_t>& pixels) {
     const size_t bytesPerPixel = bitsPerPixel / 8;
     size_t in = 0;
@@ -79,14 +80,14 @@ void DecodeRunLength(const uint8_t* data, size_t size, uint32_t bitsPerPixel, ui
         if (packet < 128) {
             for (uint64_t i = 0; i < count; ++i) {
                 if (size - in < bytesPerPixel) {
-                    return;
+                    return false;
                 }
                 writePixel(data + in);
                 in += bytesPerPixel;
             }
         } else {
             if (size - in < bytesPerPixel) {
-                return;
+                return false;
             }
             for (uint64_t i = 0; i < count; ++i) {
                 writePixel(data + in);
@@ -94,14 +95,16 @@ void DecodeRunLength(const uint8_t* data, size_t size, uint32_t bitsPerPixel, ui
             in += bytesPerPixel;
         }
     }
+    return produced == pixelCount;
 }
 
 // Shared by both decoders. Files never reverse rows and, at an unsupported depth, still get
-// zeroed pixels; memory decoding then leaves the pixels as they were.
-void Decode(Tga& image, const uint8_t* data, size_t size, bool keepRowOrder, bool fromFile) {
+// zeroed pixels; memory decoding then leaves the pixels as they were. True when the image was
+// decoded and the data held all of its pixels (uncompressed rows stored tightly, as TGA does).
+bool Decode(Tga& image, const uint8_t* data, size_t size, bool keepRowOrder, bool fromFile) {
     const Header header = ParseHeader(data, size);
     if (header.coding == Coding::None) {
-        return;
+        return false;
     }
     image.width = header.width;
     image.height = header.height;
@@ -109,18 +112,21 @@ void Decode(Tga& image, const uint8_t* data, size_t size, bool keepRowOrder, boo
     image.imageSize = PaddedImageSize(header);
     const bool supported = IsDecodedDepth(header.bitsPerPixel);
     if (!supported && !fromFile) {
-        return;
+        return false;
     }
     image.compressed = header.coding == Coding::RunLength;
     const uint8_t* body = data + kHeaderSize;
     const size_t bodySize = supported ? size - kHeaderSize : 0;
     const size_t bytesPerPixel = header.bitsPerPixel / 8;
 
+    const uint64_t pixelCount = uint64_t{header.width} * header.height;
+    bool complete =
+        supported && (header.coding == Coding::RunLength || bodySize >= pixelCount * bytesPerPixel);
     std::vector<uint8_t> pixels;
     if (header.coding == Coding::RunLength) {
-        const uint64_t pixelCount = uint64_t{header.width} * header.height;
         pixels.assign(pixelCount * 4, 0);
-        DecodeRunLength(body, bodySize, header.bitsPerPixel, pixelCount, pixels);
+        complete =
+            DecodeRunLength(body, bodySize, header.bitsPerPixel, pixelCount, pixels) && complete;
     } else if (keepRowOrder) {
         pixels.assign(image.imageSize, 0);
         std::copy_n(body, std::min<size_t>(bodySize, pixels.size()), pixels.begin());
@@ -139,6 +145,7 @@ void Decode(Tga& image, const uint8_t* data, size_t size, bool keepRowOrder, boo
         }
     }
     image.pixels = std::move(pixels);
+    return complete;
 }
 
 // How many bytes a whole image with this header needs, so the unsized entry can bound itself.
@@ -169,11 +176,11 @@ Tga::Tga(const std::string& filePath) : path(filePath) {
     Decode(*this, contents.data(), contents.size(), true, true);
 }
 
-void Tga::ReadFromData(const uint8_t* data, size_t size, bool keepRowOrder) {
+bool Tga::ReadFromData(const uint8_t* data, size_t size, bool keepRowOrder) {
     if (data == nullptr) {
-        return;
+        return false;
     }
-    Decode(*this, data, size, keepRowOrder, false);
+    return Decode(*this, data, size, keepRowOrder, false);
 }
 
 void Tga::ReadFromData(const uint8_t* data, bool keepRowOrder) {
