@@ -340,18 +340,18 @@ TEST_F(RendererTest, RenderCallsLeaveTheHostsBindingsAsTheyWere) {
     (void)box;
 }
 
-// Samplers: "single" of count 1 and "many" of count 3 take units 0 and 1, 2, 3; each quarter
-// of the target shows one of them.
+// Samplers: "many" of count 3 and "single" of count 1 take units 0, 1, 2 and 3; each quarter of
+// the target shows one of them.
 TEST_F(RendererTest, SamplersTakeConsecutiveUnitsUnderTheirNames) {
     constexpr const char* kFragment = R"(
 in vec2 uv;
-uniform sampler2D single;
 uniform sampler2D many[3];
+uniform sampler2D single;
 out vec4 outColor;
 void main() {
     int q = int(uv.x * 4.0);
-    outColor = q == 0 ? texture(single, uv) : q == 1 ? texture(many[0], uv)
-             : q == 2 ? texture(many[1], uv) : texture(many[2], uv);
+    outColor = q == 0 ? texture(many[0], uv) : q == 1 ? texture(many[1], uv)
+             : q == 2 ? texture(many[2], uv) : texture(single, uv);
 })";
     const glm::u8vec4 colours[4] = {
         {255, 0, 0, 255}, {0, 255, 0, 255}, {0, 0, 255, 255}, {255, 255, 0, 255}};
@@ -361,11 +361,12 @@ void main() {
         ASSERT_NE(textures[i], nullptr);
     }
     IRenderState* state = renderer_->CreateRenderState(Shader(kQuadVertex, kFragment));
-    state->DeclareTexture("single", false, false);
     state->DeclareTextureArray("many", 3, false, false);
-    state->SetTexture("single", textures[0]);
-    ITexture* many[] = {textures[1], nullptr, textures[2], textures[3]};
-    state->SetTextures("many", 4, many);
+    state->DeclareTexture("single", false, false);
+    // Null entries are skipped; entries past the declared count are ignored.
+    ITexture* many[] = {textures[0], nullptr, textures[1], textures[2], textures[3]};
+    state->SetTextures("many", 5, many);
+    state->SetTexture("single", textures[3]);
 
     ITexture* target = Target(8, 2);
     const Image image = FullScreenColor(state, target);
@@ -379,7 +380,7 @@ void main() {
     state->Apply(8, 2, nullptr);
     GLint program = 0;
     glGetIntegerv(GL_CURRENT_PROGRAM, &program);
-    const char* names[] = {"single", "many[0]", "many[1]", "many[2]"};
+    const char* names[] = {"many[0]", "many[1]", "many[2]", "single"};
     for (int i = 0; i < 4; ++i) {
         GLint unit = -1;
         glGetUniformiv(static_cast<GLuint>(program),
