@@ -117,21 +117,27 @@ void CShaderGL::ForgetPrograms() {
     }
 }
 
-unsigned CShaderGL::Compile(size_t index, const std::vector<unsigned>& permutation) {
-    {
-        ScopedGlState state;
-        family.vertexPrefix = vertex.header;
-        family.fragmentPrefix = fragment.header;
-        family.errorReporter = &ReportShaderError;
-        family.CompileFromText(vertex.source.c_str(), fragment.source.c_str(), nullptr,
-                               static_cast<int>(index), permutation);
-    }
+unsigned CShaderGL::Program(size_t index, const std::vector<unsigned>& permutation) const {
     const tavo::opengl::ShaderVariant& variant = family.variants[index];
     const size_t offset =
         family.permutationDefinitions.empty()
             ? 0
             : static_cast<size_t>(family.GetOffsetForVariantPermutation(permutation));
     return offset < variant.programs.size() ? variant.programs[offset] : 0;
+}
+
+unsigned CShaderGL::Compile(size_t index, const std::vector<unsigned>& permutation) {
+    // The fast path: built before, one look-up.
+    if (const unsigned program = Program(index, permutation); program != 0) {
+        return program;
+    }
+    ScopedGlState state;
+    family.vertexPrefix = vertex.header;
+    family.fragmentPrefix = fragment.header;
+    family.errorReporter = &ReportShaderError;
+    family.CompileFromText(vertex.source.c_str(), fragment.source.c_str(), nullptr,
+                           static_cast<int>(index), permutation);
+    return Program(index, permutation);
 }
 
 void CShaderGL::Use() {

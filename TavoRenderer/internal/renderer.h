@@ -288,7 +288,9 @@ class CShaderGL final : public TavoRenderer::CShader {
     void ForgetPrograms() override;
 
   private:
-    // Compiles variant `index` with `permutation` into its slot; returns the slot's program.
+    // The program in the slot of variant `index` and `permutation`; 0 when not built.
+    unsigned Program(size_t index, const std::vector<unsigned>& permutation) const;
+    // The slot's program, compiled into it first when it is empty.
     unsigned Compile(size_t index, const std::vector<unsigned>& permutation);
     bool reportedBadSelection = false;
 };

@@ -256,6 +256,9 @@ TEST_F(RendererTest, RotationTurnsTheWayTheRendererDefinesIt) {
     ITexture* target = Target(64, 64);
     renderer_->SetCameraPosition({0, -4, 0});
     renderer_->SetProjection(glm::radians(60.0f), 1.0f, 0.5f, 50.0f, 0, 0);
+    // Looking along +Y with +Z up: right is +X, up is +Z.
+    EXPECT_EQ(renderer_->GetCameraRight(), glm::vec3(1, 0, 0));
+    EXPECT_EQ(renderer_->GetCameraUp(), glm::vec3(0, 0, 1));
     renderer_->Clear(target, 0, 0, 0, 0);
     renderer_->RenderScene(target);
     const Footprint drawn = Covered(Read(target));
