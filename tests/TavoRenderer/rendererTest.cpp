@@ -124,6 +124,8 @@ TEST(RendererFactory, OnlyOpenGLWithACurrentContext) {
     EXPECT_EQ(CreateRenderer(static_cast<eGraphicsAPI>(1)), nullptr);
     IRenderer* renderer = CreateRenderer(kGraphicsAPIOpenGL);
     ASSERT_NE(renderer, nullptr);
+    EXPECT_EQ(renderer->GetCameraPosition(), glm::vec3(0, 0, 0));
+    EXPECT_EQ(renderer->GetCameraDirection(), glm::vec3(0, 1, 0));
     renderer->Release();
     // A thread without a current context gets none.
     IRenderer* elsewhere = reinterpret_cast<IRenderer*>(1);
@@ -628,7 +630,7 @@ void main() {
     EXPECT_TRUE(log.Contains("error [TavoRenderer] Shader variant 0 with permutation [2]"));
 }
 
-TEST_F(RendererTest, CompileErrorsGoToTheLog) {
+TEST_F(RendererTest, ShaderFilesAndCompileErrors) {
     tavo::test::LogCapture log;
     IShader* shader = Shader(kQuadVertex, "out vec4 outColor; void main() { outColor = nope; }");
     IRenderState* state = renderer_->CreateRenderState(shader);
@@ -638,6 +640,15 @@ TEST_F(RendererTest, CompileErrorsGoToTheLog) {
 
     EXPECT_EQ(renderer_->CreateShaderFromFiles("/no/such.vert", nullptr, "/no/such.frag", nullptr),
               nullptr);
+    const std::filesystem::path folder = std::filesystem::temp_directory_path();
+    std::ofstream(folder / "renderer-test.vert") << kQuadVertex;
+    std::ofstream(folder / "renderer-test.frag") << kColorFragment;
+    IShader* fromFiles =
+        renderer_->CreateShaderFromFiles((folder / "renderer-test.vert").c_str(), "aux",
+                                         (folder / "renderer-test.frag").c_str(), nullptr);
+    ASSERT_NE(fromFiles, nullptr);
+    EXPECT_EQ(fromFiles->GetVertexSource(), kQuadVertex);
+    EXPECT_EQ(fromFiles->GetFragmentSource(), kColorFragment);
 }
 
 // ---- Lifetimes
