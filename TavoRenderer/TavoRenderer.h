@@ -198,7 +198,8 @@ class IRenderState {
 
   public:
     // Makes the shader current and uploads uniforms and samplers; `modelViewProjection` (may
-    // be null) goes to the matrix declared for it. Width and height are not used.
+    // be null) goes to the matrix declared for it. Width and height are not used. Unlike the
+    // drawing calls it leaves what it set in place, for the host's own draw that follows.
     virtual void Apply(int width, int height, const glm::mat4* modelViewProjection) = 0;
 };
 
