@@ -26,6 +26,26 @@ float ParabolicOffset(float before, float at, float after) {
     return std::clamp(0.5f * (before - after) / curvature, -0.5f, 0.5f);
 }
 
+// A [1 2 1] / 4 blur in both directions, borders replicated. OpenCV's filters would build a
+// filter engine, and allocate, on every call.
+void Smooth(const cv::Mat& source, cv::Mat& target) {
+    target.create(source.size(), CV_32F);
+    const int width = source.cols;
+    const int height = source.rows;
+    for (int y = 0; y < height; ++y) {
+        const float* above = source.ptr<float>(std::max(y - 1, 0));
+        const float* row = source.ptr<float>(y);
+        const float* below = source.ptr<float>(std::min(y + 1, height - 1));
+        float* out = target.ptr<float>(y);
+        for (int x = 0; x < width; ++x) {
+            const int left = std::max(x - 1, 0);
+            const int right = std::min(x + 1, width - 1);
+            auto column = [&](int at) { return above[at] + 2.0f * row[at] + below[at]; };
+            out[x] = (column(left) + 2.0f * column(x) + column(right)) * (1.0f / 16.0f);
+        }
+    }
+}
+
 }  // namespace
 
 cv::Point2f EyeCentreLocator::Locate(const cv::Mat& image, cv::Point2f guess, float searchRadius) {
@@ -55,10 +75,10 @@ bool EyeCentreLocator::Pass(const cv::Mat& image, cv::Point2f centre, float half
     }
     cv::resize(image(region), patch_, cv::Size(kPatchWidth, kPatchHeight), 0.0, 0.0,
                region.width > kPatchWidth ? cv::INTER_AREA : cv::INTER_LINEAR);
-    patch_.convertTo(smooth_, CV_32F);
-    cv::GaussianBlur(smooth_, smooth_, cv::Size(3, 3), 0.0);
+    patch_.convertTo(raw_, CV_32F);
+    Smooth(raw_, smooth_);
     // Darkness prior: the iris and pupil are the darkest part of the eye.
-    cv::GaussianBlur(smooth_, darkness_, cv::Size(5, 5), 0.0);
+    Smooth(smooth_, darkness_);
 
     // Central differences; keep the strong gradients as unit vectors.
     gradients_.clear();

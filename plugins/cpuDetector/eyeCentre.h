@@ -26,6 +26,7 @@ class EyeCentreLocator {
     };
 
     cv::Mat patch_;
+    cv::Mat raw_;
     cv::Mat smooth_;
     cv::Mat darkness_;
     cv::Mat objective_;

@@ -14,8 +14,6 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -211,7 +209,7 @@ inline SyntheticFrame InfraredFrame(const std::vector<PastedFace>& faces, unsign
 
 // Writes an image for a person to look at when a test fails.
 inline void WriteForInspection(const cv::Mat& image, const std::string& name) {
-    const std::filesystem::path path = std::filesystem::path(::testing::TempDir()) / name;
+    const std::filesystem::path path = std::filesystem::temp_directory_path() / name;
     cv::imwrite(path.string(), image);
     std::printf("wrote %s\n", path.c_str());
 }
