@@ -56,91 +56,17 @@ void Fetch(Function& slot, ProcLookup lookup, const char* name) {
 }  // namespace
 
 void LoadFunctionTable(OVR::GLEContext& c, ProcLookup lookup) {
-#define TAVO_GLE_SLOTS(X)         \
-    X(glActiveTexture)            \
-    X(glBindBuffer)               \
-    X(glBufferData)               \
-    X(glDeleteBuffers)            \
-    X(glGenBuffers)               \
-    X(glAttachShader)             \
-    X(glCompileShader)            \
-    X(glCreateProgram)            \
-    X(glCreateShader)             \
-    X(glDeleteProgram)            \
-    X(glDeleteShader)             \
-    X(glDisableVertexAttribArray) \
-    X(glDrawBuffers)              \
-    X(glEnableVertexAttribArray)  \
-    X(glGetProgramInfoLog)        \
-    X(glGetProgramiv)             \
-    X(glGetShaderInfoLog)         \
-    X(glGetShaderiv)              \
-    X(glGetUniformLocation)       \
-    X(glGetVertexAttribPointerv)  \
-    X(glGetVertexAttribiv)        \
-    X(glLinkProgram)              \
-    X(glShaderSource)             \
-    X(glUniform1f)                \
-    X(glUniform1fv)               \
-    X(glUniform1i)                \
-    X(glUniform1iv)               \
-    X(glUniform2f)                \
-    X(glUniform2fv)               \
-    X(glUniform2i)                \
-    X(glUniform2iv)               \
-    X(glUniform3f)                \
-    X(glUniform3fv)               \
-    X(glUniform3i)                \
-    X(glUniform3iv)               \
-    X(glUniform4f)                \
-    X(glUniform4fv)               \
-    X(glUniform4i)                \
-    X(glUniform4iv)               \
-    X(glUniformMatrix2fv)         \
-    X(glUniformMatrix3fv)         \
-    X(glUniformMatrix4fv)         \
-    X(glUseProgram)               \
-    X(glVertexAttribPointer)      \
-    X(glGetStringi)               \
-    X(glFramebufferTexture)       \
-    X(glDebugMessageCallbackARB)  \
-    X(glDebugMessageControlARB)   \
-    X(glClearDepthf)              \
-    X(glBindFramebuffer)          \
-    X(glBindRenderbuffer)         \
-    X(glCheckFramebufferStatus)   \
-    X(glDeleteFramebuffers)       \
-    X(glDeleteRenderbuffers)      \
-    X(glFramebufferRenderbuffer)  \
-    X(glGenFramebuffers)          \
-    X(glGenRenderbuffers)         \
-    X(glRenderbufferStorage)      \
-    X(glBindVertexArray)          \
-    X(glDeleteVertexArrays)       \
-    X(glGenVertexArrays)
-#define TAVO_GLE_FRAMEBUFFER_SLOTS(X) \
-    X(glBindFramebuffer)              \
-    X(glBindRenderbuffer)             \
-    X(glCheckFramebufferStatus)       \
-    X(glDeleteFramebuffers)           \
-    X(glDeleteRenderbuffers)          \
-    X(glFramebufferRenderbuffer)      \
-    X(glGenFramebuffers)              \
-    X(glGenRenderbuffers)             \
-    X(glRenderbufferStorage)
-#define TAVO_GLE_CLEAR(name) c.name##_Impl = nullptr;
-#define TAVO_GLE_FETCH(name) Fetch(c.name##_Impl, lookup, #name);
-#define TAVO_GLE_FETCH_EXT(name) Fetch(c.name##_Impl, lookup, #name "EXT");
-    TAVO_GLE_SLOTS(TAVO_GLE_CLEAR)
-    TAVO_GLE_SLOTS(TAVO_GLE_FETCH)
+#define TAVO_GLE_CLEAR(name, type) c.gl##name##_Impl = nullptr;
+#define TAVO_GLE_FETCH(name, type) Fetch(c.gl##name##_Impl, lookup, "gl" #name);
+#define TAVO_GLE_FETCH_EXT(name, type) Fetch(c.gl##name##_Impl, lookup, "gl" #name "EXT");
+    TAVO_GL_LOADED_FUNCTIONS(TAVO_GLE_CLEAR)
+    TAVO_GL_LOADED_FUNCTIONS(TAVO_GLE_FETCH)
     if (c.glBindFramebuffer_Impl == nullptr) {
-        TAVO_GLE_FRAMEBUFFER_SLOTS(TAVO_GLE_FETCH_EXT)
+        TAVO_GL_FRAMEBUFFER_FUNCTIONS(TAVO_GLE_FETCH_EXT)
     }
 #undef TAVO_GLE_FETCH_EXT
 #undef TAVO_GLE_FETCH
 #undef TAVO_GLE_CLEAR
-#undef TAVO_GLE_FRAMEBUFFER_SLOTS
-#undef TAVO_GLE_SLOTS
 }
 
 void SetExtensionFlag(OVR::GLEContext& c, const char* name) {

@@ -5,6 +5,7 @@
 #include <GL/glext.h>
 
 #include "tavo/common/export.h"
+#include "tavo/opengl/glFunctionList.h"
 
 namespace OVR {
 
@@ -45,68 +46,10 @@ class TAVO_API GLEContext {
     int platformMinorVersion;
     int platformWholeVersion;
 
-    // Function table, in the order the loader fills it.
-    PFNGLACTIVETEXTUREPROC glActiveTexture_Impl;
-    PFNGLBINDBUFFERPROC glBindBuffer_Impl;
-    PFNGLBUFFERDATAPROC glBufferData_Impl;
-    PFNGLDELETEBUFFERSPROC glDeleteBuffers_Impl;
-    PFNGLGENBUFFERSPROC glGenBuffers_Impl;
-    PFNGLATTACHSHADERPROC glAttachShader_Impl;
-    PFNGLCOMPILESHADERPROC glCompileShader_Impl;
-    PFNGLCREATEPROGRAMPROC glCreateProgram_Impl;
-    PFNGLCREATESHADERPROC glCreateShader_Impl;
-    PFNGLDELETEPROGRAMPROC glDeleteProgram_Impl;
-    PFNGLDELETESHADERPROC glDeleteShader_Impl;
-    PFNGLDISABLEVERTEXATTRIBARRAYPROC glDisableVertexAttribArray_Impl;
-    PFNGLDRAWBUFFERSPROC glDrawBuffers_Impl;
-    PFNGLENABLEVERTEXATTRIBARRAYPROC glEnableVertexAttribArray_Impl;
-    PFNGLGETPROGRAMINFOLOGPROC glGetProgramInfoLog_Impl;
-    PFNGLGETPROGRAMIVPROC glGetProgramiv_Impl;
-    PFNGLGETSHADERINFOLOGPROC glGetShaderInfoLog_Impl;
-    PFNGLGETSHADERIVPROC glGetShaderiv_Impl;
-    PFNGLGETUNIFORMLOCATIONPROC glGetUniformLocation_Impl;
-    PFNGLGETVERTEXATTRIBPOINTERVPROC glGetVertexAttribPointerv_Impl;
-    PFNGLGETVERTEXATTRIBIVPROC glGetVertexAttribiv_Impl;
-    PFNGLLINKPROGRAMPROC glLinkProgram_Impl;
-    PFNGLSHADERSOURCEPROC glShaderSource_Impl;
-    PFNGLUNIFORM1FPROC glUniform1f_Impl;
-    PFNGLUNIFORM1FVPROC glUniform1fv_Impl;
-    PFNGLUNIFORM1IPROC glUniform1i_Impl;
-    PFNGLUNIFORM1IVPROC glUniform1iv_Impl;
-    PFNGLUNIFORM2FPROC glUniform2f_Impl;
-    PFNGLUNIFORM2FVPROC glUniform2fv_Impl;
-    PFNGLUNIFORM2IPROC glUniform2i_Impl;
-    PFNGLUNIFORM2IVPROC glUniform2iv_Impl;
-    PFNGLUNIFORM3FPROC glUniform3f_Impl;
-    PFNGLUNIFORM3FVPROC glUniform3fv_Impl;
-    PFNGLUNIFORM3IPROC glUniform3i_Impl;
-    PFNGLUNIFORM3IVPROC glUniform3iv_Impl;
-    PFNGLUNIFORM4FPROC glUniform4f_Impl;
-    PFNGLUNIFORM4FVPROC glUniform4fv_Impl;
-    PFNGLUNIFORM4IPROC glUniform4i_Impl;
-    PFNGLUNIFORM4IVPROC glUniform4iv_Impl;
-    PFNGLUNIFORMMATRIX2FVPROC glUniformMatrix2fv_Impl;
-    PFNGLUNIFORMMATRIX3FVPROC glUniformMatrix3fv_Impl;
-    PFNGLUNIFORMMATRIX4FVPROC glUniformMatrix4fv_Impl;
-    PFNGLUSEPROGRAMPROC glUseProgram_Impl;
-    PFNGLVERTEXATTRIBPOINTERPROC glVertexAttribPointer_Impl;
-    PFNGLGETSTRINGIPROC glGetStringi_Impl;
-    PFNGLFRAMEBUFFERTEXTUREPROC glFramebufferTexture_Impl;
-    PFNGLDEBUGMESSAGECALLBACKARBPROC glDebugMessageCallbackARB_Impl;
-    PFNGLDEBUGMESSAGECONTROLARBPROC glDebugMessageControlARB_Impl;
-    PFNGLCLEARDEPTHFPROC glClearDepthf_Impl;
-    PFNGLBINDFRAMEBUFFERPROC glBindFramebuffer_Impl;
-    PFNGLBINDRENDERBUFFERPROC glBindRenderbuffer_Impl;
-    PFNGLCHECKFRAMEBUFFERSTATUSPROC glCheckFramebufferStatus_Impl;
-    PFNGLDELETEFRAMEBUFFERSPROC glDeleteFramebuffers_Impl;
-    PFNGLDELETERENDERBUFFERSPROC glDeleteRenderbuffers_Impl;
-    PFNGLFRAMEBUFFERRENDERBUFFERPROC glFramebufferRenderbuffer_Impl;
-    PFNGLGENFRAMEBUFFERSPROC glGenFramebuffers_Impl;
-    PFNGLGENRENDERBUFFERSPROC glGenRenderbuffers_Impl;
-    PFNGLRENDERBUFFERSTORAGEPROC glRenderbufferStorage_Impl;
-    PFNGLBINDVERTEXARRAYPROC glBindVertexArray_Impl;
-    PFNGLDELETEVERTEXARRAYSPROC glDeleteVertexArrays_Impl;
-    PFNGLGENVERTEXARRAYSPROC glGenVertexArrays_Impl;
+    // Function table, in the order the loader fills it; unfilled slots are null.
+#define TAVO_GLE_TABLE_SLOT(name, type) type gl##name##_Impl;
+    TAVO_GL_LOADED_FUNCTIONS(TAVO_GLE_TABLE_SLOT)
+#undef TAVO_GLE_TABLE_SLOT
 
     // Extension flags.
     bool gle_AMD_debug_output;

@@ -84,6 +84,61 @@ TEST_F(GLEContextTest, CopyAssignmentCopiesTheTable) {
     EXPECT_EQ(copy.wholeVersion, OVR::GLEContext::GetCurrentContext()->wholeVersion);
 }
 
+TEST_F(GLEContextTest, EveryListedEntryPointIsFoundOnA33CoreContext) {
+    const OVR::GLEContext* c = OVR::GLEContext::GetCurrentContext();
+    std::string missing;
+#define TAVO_TEST_CHECK_SLOT(name, type) \
+    if (c->gl##name##_Impl == nullptr) { \
+        missing += " gl" #name;          \
+    }
+    TAVO_GL_LOADED_FUNCTIONS(TAVO_TEST_CHECK_SLOT)
+#undef TAVO_TEST_CHECK_SLOT
+    EXPECT_EQ(missing, "");
+}
+
+// Texture upload, mip chain, a framebuffer on a texture level and blend state, all through the
+// wrappers, with plain literals where the entry point takes enums, sizes and pointers.
+TEST_F(GLEContextTest, WrappersReachTextureFramebufferAndStateEntryPoints) {
+    namespace gl = tavo::gl;
+    GLuint texture = 0;
+    gl::GenTextures(1, &texture);
+    gl::BindTexture(GL_TEXTURE_2D, texture);
+    gl::TexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 4, 2, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    const unsigned char red[4] = {255, 0, 0, 255};
+    gl::TexSubImage2D(GL_TEXTURE_2D, 0, 2, 1, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, red);
+    gl::GenerateMipmap(GL_TEXTURE_2D);
+    GLint levelWidth = 0;
+    gl::GetTexLevelParameteriv(GL_TEXTURE_2D, 1, GL_TEXTURE_WIDTH, &levelWidth);
+    EXPECT_EQ(levelWidth, 2);
+
+    GLuint framebuffer = 0;
+    gl::GenFramebuffers(1, &framebuffer);
+    gl::BindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    gl::FramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
+    ASSERT_EQ(gl::CheckFramebufferStatus(GL_FRAMEBUFFER),
+              static_cast<GLenum>(GL_FRAMEBUFFER_COMPLETE));
+    unsigned char pixel[4] = {};
+    gl::ReadPixels(2, 1, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel);
+    EXPECT_EQ(pixel[0], 255);
+    EXPECT_EQ(pixel[1], 0);
+    EXPECT_TRUE(gl::IsFramebuffer(framebuffer));
+
+    gl::BlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ONE, GL_ZERO);
+    gl::BlendEquation(GL_FUNC_REVERSE_SUBTRACT);
+    GLint value = 0;
+    gl::GetIntegerv(GL_BLEND_SRC_ALPHA, &value);
+    EXPECT_EQ(value, GL_ONE);
+    gl::GetIntegerv(GL_BLEND_EQUATION_RGB, &value);
+    EXPECT_EQ(value, GL_FUNC_REVERSE_SUBTRACT);
+    gl::BlendEquation(GL_FUNC_ADD);
+    gl::BlendFunc(GL_ONE, GL_ZERO);
+
+    gl::BindFramebuffer(GL_FRAMEBUFFER, 0);
+    gl::DeleteFramebuffers(1, &framebuffer);
+    gl::DeleteTextures(1, &texture);
+    EXPECT_EQ(gl::GetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
 // A driver that only offers the EXT names of the framebuffer functions.
 void* ExtOnlyLookup(const char* name) {
     static const char* const kCoreNames[] = {
