@@ -18,8 +18,13 @@ constexpr float kAcquireScore = 0.75f;
 constexpr float kMaxRoll = 0.8f;
 // Detections of one face from several windows overlap at least this much.
 constexpr float kMergeOverlap = 0.3f;
-// The model finds faces from about this share of its window's width up to about 0.8.
+// The model finds faces reliably from about this share of its window's width up to about 0.8.
 constexpr float kMinFaceShare = 0.18f;
+constexpr float kMaxFaceShare = 0.8f;
+// The largest face acquisition looks for, as a share of the frame's shorter side: 264 pixels in
+// a 480-row infrared frame, a viewer about 25 cm from the camera. Tracking follows a face that
+// grows larger.
+constexpr float kMaxFaceHeightShare = 0.55f;
 // The smallest face acquisition looks for: this share of the frame width, at least this many
 // pixels (60 pixels in an 848-pixel-wide infrared frame).
 constexpr float kMinFaceWidthShare = 0.07f;
@@ -80,8 +85,8 @@ CpuFaceDetector::CpuFaceDetector(tavo_face_detector_backend_e backend, int32_t m
                                  std::unique_ptr<BlazeFace> blazeFace,
                                  std::unique_ptr<Cascades> cascades)
     : backend_(backend),
-      maxNumOfFaces_(maxNumOfFaces >= 1 && maxNumOfFaces <= kMaxNumOfFacesLimit ? maxNumOfFaces
-                                                                                : 1),
+      // None asked for: the one viewer a 3D display serves.
+      maxNumOfFaces_(maxNumOfFaces < 1 ? 1 : std::min(maxNumOfFaces, kMaxNumOfFacesLimit)),
       blazeFace_(std::move(blazeFace)),
       cascades_(std::move(cascades)) {
     output_.faces.reserve(kMaxNumOfFacesLimit);
@@ -95,9 +100,10 @@ CpuFaceDetector::CpuFaceDetector(tavo_face_detector_backend_e backend, int32_t m
 }
 
 void CpuFaceDetector::SetMaxNumOfFaces(int32_t count) {
-    maxNumOfFaces_ = std::clamp(count, 1, kMaxNumOfFacesLimit);
-    if (tracks_.size() > static_cast<size_t>(maxNumOfFaces_)) {
-        tracks_.resize(static_cast<size_t>(maxNumOfFaces_));
+    const int32_t limited = std::clamp(count, 1, kMaxNumOfFacesLimit);
+    maxNumOfFaces_.store(limited, std::memory_order_relaxed);
+    if (tracks_.size() > static_cast<size_t>(limited)) {
+        tracks_.resize(static_cast<size_t>(limited));
     }
 }
 
@@ -123,7 +129,7 @@ head::FaceDetector::Output& CpuFaceDetector::Detect(const head::CameraFrame& fra
         return output_;
     }
     TrackFaces(image);
-    if (tracks_.size() < static_cast<size_t>(maxNumOfFaces_)) {
+    if (tracks_.size() < static_cast<size_t>(GetMaxNumOfFaces())) {
         // With nobody tracked, the whole frame at once; otherwise one window a frame, so a
         // newcomer is found within a sweep while the tracked faces stay cheap.
         Acquire(image, tracks_.empty());
@@ -190,24 +196,25 @@ void CpuFaceDetector::AddTrack(std::vector<Track>& tracks, const Track& track) {
 
 void CpuFaceDetector::Acquire(const cv::Mat& image, bool wholeFrame) {
     if (windowsFor_ != image.size()) {
-        // Window sizes from the frame's shorter side down, two thirds each step, until the
-        // smallest face fills enough of the smallest window.
+        // The smallest window that still finds the smallest face, then larger ones until the
+        // largest face that fits the frame is covered too.
         windows_.clear();
         windowsFor_ = image.size();
         nextWindow_ = 0;
+        const float shorterSide = static_cast<float>(std::min(image.cols, image.rows));
         const float minFace =
             std::max(kMinFaceWidthPixels, kMinFaceWidthShare * static_cast<float>(image.cols));
-        float size = static_cast<float>(std::min(image.cols, image.rows));
+        float size = std::clamp(minFace / kMinFaceShare, 128.0f, shorterSide);
         for (;;) {
             const int side = static_cast<int>(std::lround(size));
             ForEachWindowStart(image.rows, side, [&](int y) {
                 ForEachWindowStart(image.cols, side,
                                    [&](int x) { windows_.emplace_back(x, y, side, side); });
             });
-            if (size * kMinFaceShare <= minFace) {
+            if (size * kMaxFaceShare >= kMaxFaceHeightShare * shorterSide || size >= shorterSide) {
                 break;
             }
-            size *= 2.0f / 3.0f;
+            size = std::min(size * 1.5f, shorterSide);
         }
     }
     candidates_.clear();
@@ -224,8 +231,14 @@ void CpuFaceDetector::Acquire(const cv::Mat& image, bool wholeFrame) {
     // places its points better and must confirm it with more confidence than tracking needs.
     found_.assign(merged_.begin(), merged_.end());
     for (const FaceCandidate& candidate : found_) {
-        if (tracks_.size() >= static_cast<size_t>(maxNumOfFaces_)) {
+        if (tracks_.size() >= static_cast<size_t>(GetMaxNumOfFaces())) {
             break;
+        }
+        const bool known = std::any_of(tracks_.begin(), tracks_.end(), [&](const Track& track) {
+            return IntersectionOverUnion(track.face.box, candidate.box) > kMergeOverlap;
+        });
+        if (known) {
+            continue;  // already followed
         }
         Track track;
         if (FollowFace(image, candidate.box, Centre(candidate.box), kAcquireScore, track.face)) {
@@ -240,7 +253,7 @@ void CpuFaceDetector::DetectWithCascades(const cv::Mat& image, const head::Camer
     cascades_->face.detectMultiScale(image, cascadeFaces_, 1.1, 5, 0, cv::Size(minFace, minFace));
     std::sort(cascadeFaces_.begin(), cascadeFaces_.end(),
               [](const cv::Rect& a, const cv::Rect& b) { return a.area() > b.area(); });
-    const size_t count = std::min(cascadeFaces_.size(), static_cast<size_t>(maxNumOfFaces_));
+    const size_t count = std::min(cascadeFaces_.size(), static_cast<size_t>(GetMaxNumOfFaces()));
     for (size_t i = 0; i < count; ++i) {
         const cv::Rect face = cascadeFaces_[i];
         FaceCandidate candidate;

@@ -2,6 +2,7 @@
 // 8-bit single-channel images (infrared, or grey photographs).
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -20,9 +21,8 @@ namespace tavo::cpudetector {
 // full-resolution image.
 //
 // Threads: the engine's contract for detectors. Detect, SetMaxNumOfFaces and
-// SetCameraIntrinsics come from one thread at a time; GetMaxNumOfFacesLimit and GetBackend are
-// constant and may be asked from any thread; GetMaxNumOfFaces reads a value written only by
-// SetMaxNumOfFaces.
+// SetCameraIntrinsics come from one thread at a time; GetMaxNumOfFacesLimit, GetBackend and
+// GetMaxNumOfFaces may be asked from any thread.
 //
 // `auxiliary` of each face holds (detection score, face width in pixels, 0 for the model or 1
 // for the cascades); `angles` holds (0, yaw, roll) in radians, yaw positive when the face turns
@@ -41,7 +41,9 @@ class CpuFaceDetector final : public head::FaceDetector {
                     std::unique_ptr<BlazeFace> blazeFace, std::unique_ptr<Cascades> cascades);
 
     int32_t GetMaxNumOfFacesLimit() const override { return kMaxNumOfFacesLimit; }
-    int32_t GetMaxNumOfFaces() const override { return maxNumOfFaces_; }
+    int32_t GetMaxNumOfFaces() const override {
+        return maxNumOfFaces_.load(std::memory_order_relaxed);
+    }
     void SetMaxNumOfFaces(int32_t count) override;
     tavo_face_detector_backend_e GetBackend() const override { return backend_; }
     void SetCameraIntrinsics(const CameraIntrinsics& intrinsics) override;
@@ -68,7 +70,8 @@ class CpuFaceDetector final : public head::FaceDetector {
     float FocalLength(int imageWidth) const;
 
     const tavo_face_detector_backend_e backend_;
-    int32_t maxNumOfFaces_;
+    // Set on the camera thread, read by host queries too.
+    std::atomic<int32_t> maxNumOfFaces_;
     std::unique_ptr<BlazeFace> blazeFace_;
     std::unique_ptr<Cascades> cascades_;
     CameraIntrinsics intrinsics_{};

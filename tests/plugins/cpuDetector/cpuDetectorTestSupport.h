@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <random>
@@ -207,9 +208,13 @@ inline SyntheticFrame InfraredFrame(const std::vector<PastedFace>& faces, unsign
     return result;
 }
 
-// Writes an image for a person to look at when a test fails.
+// Writes an image for a person to look at when a test fails, into the test's output folder.
 inline void WriteForInspection(const cv::Mat& image, const std::string& name) {
-    const std::filesystem::path path = std::filesystem::temp_directory_path() / name;
+    const char* folder = std::getenv("TAVO_TEST_OUTPUT_DIR");
+    const std::filesystem::path directory =
+        folder != nullptr ? std::filesystem::path(folder) : std::filesystem::temp_directory_path();
+    std::filesystem::create_directories(directory);
+    const std::filesystem::path path = directory / name;
     cv::imwrite(path.string(), image);
     std::printf("wrote %s\n", path.c_str());
 }
