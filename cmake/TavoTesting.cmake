@@ -3,7 +3,8 @@
 #
 # Test names: every ctest test and its executable are called <area>_<subject>_test, lower case
 # with underscores, where <area> is the first folder under tests/ (common, head, opengl, device,
-# sdk, renderer for TavoRenderer, install) or demo for the apps' end-to-end checks. tavo_add_test refuses other names.
+# sdk, renderer for TavoRenderer, install, plugins) or demo for the apps' end-to-end checks.
+# tavo_add_test refuses other names.
 
 find_package(GTest REQUIRED CONFIG)
 find_package(OpenGL REQUIRED COMPONENTS OpenGL EGL)
@@ -28,7 +29,7 @@ function(tavo_test_environment out name)
 endfunction()
 
 function(tavo_check_test_name name)
-  if(NOT name MATCHES "^(common|head|opengl|device|sdk|renderer|install|demo)(_[a-z0-9]+)+_test$")
+  if(NOT name MATCHES "^(common|head|opengl|device|sdk|renderer|install|plugins|demo)(_[a-z0-9]+)+_test$")
     message(FATAL_ERROR "Test '${name}' does not follow the pattern <area>_<subject>_test "
       "(see cmake/TavoTesting.cmake)")
   endif()

@@ -11,6 +11,10 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # OpenGL: GLVND, EGL and Mesa's software renderer for headless rendering
   libegl-dev libgl-dev libopengl-dev libegl-mesa0 libgl1-mesa-dri
+  # the CPU face detector plug-in: OpenCV and its Haar cascades (the face model: below)
+  libopencv-dev opencv-data
+  # its tests: scikit-image's sample photographs
+  python3-skimage
 )
 
 missing=()
@@ -20,12 +24,12 @@ for p in "${PACKAGES[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
+if [ ${#missing[@]} -ne 0 ]; then
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -q
+  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -q
-$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+bash "$(dirname "$0")/fetch-face-model.sh"
