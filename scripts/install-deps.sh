@@ -5,6 +5,8 @@ set -euo pipefail
 PACKAGES=(
   # build tools
   build-essential cmake ninja-build pkg-config git ccache clang lld libclang-rt-14-dev clang-format
+  # the face model fetch: TLS certificates for the npm registry, openssl for its integrity hash
+  ca-certificates openssl
   # libraries
   libspdlog-dev libfmt-dev libglm-dev libstb-dev
   # tests and benchmarks
