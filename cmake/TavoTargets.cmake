@@ -4,8 +4,14 @@ function(tavo_apply_warnings target)
   target_compile_options(${target} PRIVATE
     $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Werror>
     $<$<COMPILE_LANGUAGE:C>:-Wall -Wextra -Werror>)
-  # Source locations in exceptions name files relative to the repository root.
+  # Source locations in exceptions name files relative to the repository root. ccache with a
+  # base directory hands the compiler paths relative to the build folder, so a build folder
+  # directly under the root gives "../tavo/..." instead: strip that too.
   target_compile_options(${target} PRIVATE -fmacro-prefix-map=${PROJECT_SOURCE_DIR}/=)
+  file(RELATIVE_PATH _tavo_root_from_build "${PROJECT_BINARY_DIR}" "${PROJECT_SOURCE_DIR}")
+  if(_tavo_root_from_build MATCHES "^\\.\\./?$")
+    target_compile_options(${target} PRIVATE -fmacro-prefix-map=../=)
+  endif()
 endfunction()
 
 # tavo_add_subsystem(<target> SOURCES ... [LINKS ...])

@@ -11,16 +11,6 @@
 
 namespace {
 
-// Huge declared sizes only exercise the allocator; keep each run small and fast.
-bool DeclaresHugeImage(const uint8_t* data, size_t size) {
-    if (size < 16) {
-        return false;
-    }
-    const uint32_t width = data[12] | (data[13] << 8);
-    const uint32_t height = data[14] | (data[15] << 8);
-    return uint64_t{width} * height > (1u << 16);
-}
-
 void Exercise(tavo::Tga& image, const uint8_t* data, size_t size) {
     image.SwapRedAndBlue();
     image.RemoveColor(size > 0 ? data[0] : 0, 1, 2);
@@ -32,10 +22,9 @@ void Exercise(tavo::Tga& image, const uint8_t* data, size_t size) {
 
 }  // namespace
 
+// Huge declared sizes are fuzzed too: the decoders must refuse what the data cannot fill
+// instead of allocating it.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (DeclaresHugeImage(data, size)) {
-        return 0;
-    }
     for (const bool keepRowOrder : {true, false}) {
         tavo::Tga image;
         image.ReadFromData(data, size, keepRowOrder);

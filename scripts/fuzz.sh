@@ -17,7 +17,7 @@ fi
 
 # Only the decoder and its header are compiled: the rest of the project need not build with clang.
 "${clang}" -std=c++20 -g -O1 -Wall -Wextra -Werror \
-  -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer \
+  -fsanitize=fuzzer,address,undefined,float-cast-overflow -fno-sanitize-recover=all -fno-omit-frame-pointer \
   -I. tavo/common/tga.cpp fuzz/tgaFuzzer.cpp -o "${build}/tgaFuzzer"
 
 # The working corpus grows in the build folder; the hand-made seeds stay untouched.

@@ -5,7 +5,9 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <stdexcept>
+#include <utility>
 
 namespace tavo {
 
@@ -96,8 +98,23 @@ void DecodeRunLength(const uint8_t* data, size_t size, uint32_t bitsPerPixel, ui
     }
 }
 
+// Run-length data can claim any number of pixels in a few bytes; an image beyond this many
+// pixels (8192 x 8192, 256 MiB decoded, more than an 8K panel) is refused instead of
+// allocated.
+constexpr uint64_t kMaxRunLengthPixels = uint64_t{8192} * 8192;
+
+// An image left as the default constructor makes it, except for the file path.
+void MakeEmpty(Tga& image) {
+    std::string path = std::move(image.path);
+    image = Tga();
+    image.path = std::move(path);
+}
+
 // Shared by both decoders. Files never reverse rows and, at an unsupported depth, still get
-// zeroed pixels; memory decoding then leaves the pixels as they were.
+// zeroed pixels; memory decoding then leaves the pixels as they were. No allocation exceeds
+// what the data present can fill (uncompressed) or kMaxRunLengthPixels (run-length): data
+// that falls short of its stored image, or a run-length image larger than the cap or than its
+// data could ever produce, gives an empty image.
 void Decode(Tga& image, const uint8_t* data, size_t size, bool keepRowOrder, bool fromFile) {
     const Header header = ParseHeader(data, size);
     if (header.coding == Coding::None) {
@@ -115,19 +132,37 @@ void Decode(Tga& image, const uint8_t* data, size_t size, bool keepRowOrder, boo
     const uint8_t* body = data + kHeaderSize;
     const size_t bodySize = supported ? size - kHeaderSize : 0;
     const size_t bytesPerPixel = header.bitsPerPixel / 8;
+    const uint64_t pixelCount = uint64_t{header.width} * header.height;
+    const size_t rowLength = size_t{header.width} * bytesPerPixel;
+
+    // A packet of 1 + bytesPerPixel bytes gives at most 128 pixels: an image its data could
+    // never produce is refused like one above the cap.
+    const uint64_t producible = (size - kHeaderSize) / (1 + bytesPerPixel) * 128;
+    if (header.coding == Coding::RunLength &&
+        (pixelCount > kMaxRunLengthPixels || pixelCount > producible)) {
+        MakeEmpty(image);
+        return;
+    }
+    // Stored rows are tightly packed; only the padding that imageSize counts in (a small
+    // multiple at most) lies beyond them. Unsupported depths get zeros, but no more of them
+    // than a whole stored image would have brought.
+    const uint64_t storedSize =
+        (uint64_t{header.width} * header.bitsPerPixel + 7) / 8 * header.height;
+    if (header.coding == Coding::Uncompressed && size - kHeaderSize < storedSize) {
+        MakeEmpty(image);
+        return;
+    }
 
     std::vector<uint8_t> pixels;
     if (header.coding == Coding::RunLength) {
-        const uint64_t pixelCount = uint64_t{header.width} * header.height;
         pixels.assign(pixelCount * 4, 0);
         DecodeRunLength(body, bodySize, header.bitsPerPixel, pixelCount, pixels);
     } else if (keepRowOrder) {
         pixels.assign(image.imageSize, 0);
         std::copy_n(body, std::min<size_t>(bodySize, pixels.size()), pixels.begin());
     } else {
-        // Stored rows are tightly packed here; the padding the size allows for stays at the end.
+        // The padding the size allows for stays at the end.
         pixels.assign(image.imageSize, 0);
-        const size_t rowLength = size_t{header.width} * bytesPerPixel;
         for (size_t row = 0; row < header.height; ++row) {
             const size_t source = (header.height - 1 - row) * rowLength;
             const size_t target = row * rowLength;
@@ -164,16 +199,26 @@ Tga::Tga(const std::string& filePath) : path(filePath) {
     if (!file.is_open()) {
         throw std::invalid_argument("File Not Found.");
     }
-    const std::vector<uint8_t> contents{std::istreambuf_iterator<char>(file),
-                                        std::istreambuf_iterator<char>()};
-    Decode(*this, contents.data(), contents.size(), true, true);
+    // A folder opens but cannot be read, and a huge file may not fit in memory: both give an
+    // empty image, as other unreadable images do.
+    try {
+        const std::vector<uint8_t> contents{std::istreambuf_iterator<char>(file),
+                                            std::istreambuf_iterator<char>()};
+        Decode(*this, contents.data(), contents.size(), true, true);
+    } catch (const std::exception&) {
+        MakeEmpty(*this);
+    }
 }
 
 void Tga::ReadFromData(const uint8_t* data, size_t size, bool keepRowOrder) {
     if (data == nullptr) {
         return;
     }
-    Decode(*this, data, size, keepRowOrder, false);
+    try {
+        Decode(*this, data, size, keepRowOrder, false);
+    } catch (const std::bad_alloc&) {
+        MakeEmpty(*this);
+    }
 }
 
 void Tga::ReadFromData(const uint8_t* data, bool keepRowOrder) {

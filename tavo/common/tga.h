@@ -13,7 +13,11 @@ namespace tavo {
 // A decoded image. Uncompressed sources keep the file's blue-first byte order, run-length
 // encoded ones come out red-first; SwapRedAndBlue converts. Run-length images always hold
 // width x height x 4 bytes with 24-bit pixels packed at 3 bytes at the front. Short or
-// malformed data leaves a partly or wholly empty image without error. One thread at a time.
+// malformed data leaves a partly or wholly empty image without error. No decode allocates
+// more than its data can fill: uncompressed data shorter than its stored image, and run-length
+// images larger than 8192 x 8192 pixels or than their packets could ever produce (128 pixels
+// per packet), give an empty image. The only exception is "File Not Found.". One thread at a
+// time.
 class TAVO_API Tga {
   public:
     std::vector<uint8_t> pixels;

@@ -1,8 +1,12 @@
 // Small shared functions: rotation vectors, matrix comparison, text replacement, device checks.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
+#include <limits>
+#include <optional>
 #include <string>
+#include <type_traits>
 
 #include <glm/mat3x3.hpp>
 #include <glm/vec3.hpp>
@@ -20,6 +24,20 @@ TAVO_API glm::mat3 GetRotationMatFromRodriguesNotation(const glm::vec3& r);
 TAVO_API bool epsilonEqual(const glm::mat3& a, const glm::mat3& b, float epsilon);
 // Replaces every occurrence of `from` left to right; text brought in by `to` is not searched.
 TAVO_API void stringReplace(std::string& text, const std::string& from, const std::string& to);
+
+// `value` truncated toward zero, or nothing when it is not a number or its truncation lies
+// outside Int: the cases where a plain conversion is undefined behaviour.
+template <typename Int>
+std::optional<Int> TruncateTo(double value) {
+    static_assert(std::is_integral_v<Int> && std::is_signed_v<Int>);
+    // Both bounds are powers of two, exact in double; NaN fails the comparison.
+    constexpr double lower = static_cast<double>(std::numeric_limits<Int>::min());
+    const double truncated = std::trunc(value);
+    if (!(truncated >= lower && truncated < -lower)) {
+        return std::nullopt;
+    }
+    return static_cast<Int>(truncated);
+}
 
 // Whether the panel's own monitor (EDID maker "AUO", product 0x2E9A) is attached.
 TAVO_API bool isMonitorConnected();

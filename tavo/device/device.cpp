@@ -11,6 +11,7 @@
 
 #include "TavoDisplaySdkCpp.h"
 #include "tavo/common/internal/devicePresence.h"
+#include "tavo/common/utilities.h"
 #include "tavo/device/internal/deviceTesting.h"
 
 namespace tavo::device {
@@ -162,7 +163,8 @@ std::string ReadServiceConfig(Config& config, const DisplayConfig& record,
         config.dOverN = m[1][1];
         config.pOverDu = m[1][2];
         config.pOverDv = m[1][3];
-        config.colorSlant = static_cast<int32_t>(m[2][0]);
+        // A slant that no integer can hold (NaN, beyond the range) reads as off.
+        config.colorSlant = TruncateTo<int32_t>(m[2][0]).value_or(0);
         config.colorInversion = std::fabs(m[2][1]) > 0.001f;
         config.cameraCenter.x = m[2][2];
         config.cameraCenter.y = m[2][3];
@@ -170,7 +172,9 @@ std::string ReadServiceConfig(Config& config, const DisplayConfig& record,
         config.actGamma = m[3][1];
         config.cameraTheta.x = m[3][2];
         if (version < 2.6f) {
-            const float product = static_cast<float>(config.panelResolution.y - 1) * m[1][3];
+            // The subtraction in double: an int one overflows for the lowest resolution.
+            const float product =
+                static_cast<float>(static_cast<double>(config.panelResolution.y) - 1.0) * m[1][3];
             config.centerViewNumber = static_cast<float>(
                 static_cast<double>(m[0][1]) -
                 std::fmod(static_cast<double>(product), static_cast<double>(config.numViews.x)));

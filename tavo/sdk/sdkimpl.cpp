@@ -3,6 +3,7 @@
 #include "tavo/sdk/sdkimpl.h"
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 #include <iostream>
 #include <sstream>
@@ -129,8 +130,14 @@ void TavoSDK::GetSharpeningValues(TavoSharpeningValues& values, int32_t width, i
     values.textureInvSize.x = 1.0f / static_cast<float>(width);
     values.textureInvSize.y = 1.0f / static_cast<float>(height);
     const float beta = config_.actBeta;
-    const int32_t p = static_cast<int32_t>(config_.pOverDu);
-    const int32_t q = static_cast<int32_t>(config_.pOverDv);
+    // Lens ratios are small numbers. Beyond this limit (or not a number) they have no integer
+    // offsets that a conversion could give without undefined behaviour, or that times 18 fit
+    // an int.
+    constexpr float kLensRatioLimit = 16777216.0f;
+    const bool usableRatios = std::fabs(config_.pOverDu) < kLensRatioLimit &&
+                              std::fabs(config_.pOverDv) < kLensRatioLimit;
+    const int32_t p = usableRatios ? static_cast<int32_t>(config_.pOverDu) : 0;
+    const int32_t q = usableRatios ? static_cast<int32_t>(config_.pOverDv) : 0;
     const int32_t count = std::clamp(config_.viewSharpeningCoefficientsXCount, 0,
                                      device::Config::kMaxSharpeningCoefficients);
     const auto& coefficients = config_.viewSharpeningCoefficientsX;
@@ -182,7 +189,8 @@ bool TavoSDK::IsSharpeningEnabled() {
 }
 
 void TavoSDK::SetBaselineScaling(float scaling) {
-    baselineScaling_.store(std::max(scaling, 0.0f), std::memory_order_relaxed);
+    // Negative and NaN alike become 0: std::max would pass NaN through.
+    baselineScaling_.store(scaling > 0.0f ? scaling : 0.0f, std::memory_order_relaxed);
     PrintSettings();
 }
 

@@ -158,17 +158,50 @@ TEST(TgaData, UnsizedMatchesSizedForWholeImages) {
     }
 }
 
-TEST(TgaData, TruncatedUncompressedReadsOnlyWhatIsThere) {
+TEST(TgaData, TruncatedUncompressedGivesAnEmptyImage) {
+    // Padding to imageSize would allocate what the data cannot fill: no pixels instead.
     const Bytes file = ReadFile("uncompressed32_2x2.tga");
-    Tga kept;
-    kept.ReadFromData(file.data(), 18 + 5, true);
-    EXPECT_EQ(kept.imageSize, 16u);
-    EXPECT_EQ(kept.pixels, Concat(Sequence(1, 5), Bytes(11, 0)));
+    for (const bool keepRowOrder : {true, false}) {
+        Tga image;
+        image.ReadFromData(file.data(), 18 + 5, keepRowOrder);
+        EXPECT_TRUE(image.pixels.empty());
+        EXPECT_EQ(image.width, 0u);
+        EXPECT_EQ(image.imageSize, 0u);
+    }
+}
 
-    // Reversed: only the first stored row (bytes 1..5 of it) exists; it becomes the last row.
-    Tga reversed;
-    reversed.ReadFromData(file.data(), 18 + 5, false);
-    EXPECT_EQ(reversed.pixels, Concat(Concat(Bytes(8, 0), Sequence(1, 5)), Bytes(3, 0)));
+// A header alone may declare gigabytes; the decoder must allocate no more than the data can
+// fill (uncompressed) or than its documented cap (run-length), and never throw.
+TEST(TgaData, HugeDeclaredSizesAllocateNothingTheyCannotFill) {
+    const struct {
+        uint8_t type;
+        uint16_t width;
+        uint16_t height;
+        uint8_t bitsPerPixel;
+    } cases[] = {
+        {2, 4096, 4096, 32},  {2, 65535, 65535, 32}, {2, 65535, 65535, 1},
+        {10, 8193, 8192, 32}, {10, 4096, 4096, 32},  {10, 65535, 65535, 24},
+    };
+    const std::string path = ::testing::TempDir() + "tgaHuge.tga";
+    for (const auto& c : cases) {
+        const Bytes data = Concat(Header(c.type, c.width, c.height, c.bitsPerPixel), Bytes(64, 1));
+        Tga image;
+        image.ReadFromData(data.data(), data.size(), true);
+        EXPECT_TRUE(image.pixels.empty()) << c.width << "x" << c.height;
+
+        std::ofstream(path, std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char*>(data.data()),
+                   static_cast<std::streamsize>(data.size()));
+        Tga fromFile(path);
+        EXPECT_TRUE(fromFile.pixels.empty()) << c.width << "x" << c.height;
+        EXPECT_EQ(fromFile.path, path);
+    }
+}
+
+TEST(TgaFile, AFolderGivesAnEmptyImage) {
+    Tga image(std::string(TAVO_TGA_DATA_DIR));
+    EXPECT_TRUE(image.pixels.empty());
+    EXPECT_EQ(image.width, 0u);
 }
 
 TEST(TgaData, TruncatedRunLengthStopsAtDataEnd) {

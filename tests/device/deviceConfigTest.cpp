@@ -1,7 +1,10 @@
 // Display configuration through Connect and RequestConfig against the stand-in display library.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -10,6 +13,7 @@
 #include "logCapture.h"
 #include "tavo/device/config.h"
 #include "tavo/device/device.h"
+#include "tavo/device/internal/deviceTesting.h"
 
 namespace {
 
@@ -424,6 +428,42 @@ TEST_F(DeviceConfigTest, NullMatrixRowReadsAsZeros) {
     EXPECT_FLOAT_EQ(config.pOverDv, 0.0f);
     EXPECT_FLOAT_EQ(config.n, 1.6f);
     EXPECT_NE(report.find("                                    [0, 0, 0, 0]\n"), std::string::npos);
+}
+
+// Values come as the service sends them, but extreme ones must not reach undefined
+// arithmetic (the sanitizer builds stop at it): the resolution term in floating point, the
+// colour slant converted only when it fits.
+TEST_F(DeviceConfigTest, ExtremeServiceValuesAreReadWithoutUndefinedArithmetic) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    struct Case {
+        int32_t panelHeight;
+        float colorSlant;
+        int32_t expectedSlant;
+    };
+    const Case cases[] = {
+        {std::numeric_limits<int32_t>::min(), 2.75f, 2},
+        {2160, nan, 0},
+        {2160, 1e30f, 0},
+        {2160, -inf, 0},
+        {2160, -2147483648.0f, std::numeric_limits<int32_t>::min()},
+    };
+    for (const Case& c : cases) {
+        // The service is read once per process: start each case afresh.
+        tavo::device::internal::ResetForTesting();
+        tavo::device::internal::SetSysfsRootForTesting(state_.root());
+        ServiceRecord record(2.5f);
+        record.record.panelResolution[1] = c.panelHeight;
+        record.matrix[2][0] = c.colorSlant;
+        ConnectTo(record);
+        Config config = HeldConfig();
+        Request(config);
+        EXPECT_EQ(config.panelResolution.y, c.panelHeight);
+        EXPECT_EQ(config.colorSlant, c.expectedSlant) << c.colorSlant;
+        const double product = static_cast<float>(static_cast<double>(c.panelHeight) - 1.0);
+        EXPECT_FLOAT_EQ(config.centerViewNumber,
+                        static_cast<float>(8.5 - std::fmod(product, 12.0)));
+    }
 }
 
 TEST_F(DeviceConfigTest, EmptyCallbackThrowsAfterConfigIsWritten) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -253,6 +254,10 @@ TEST_F(SdkTest, EverySettingsChangePrintsTheSettingsLine) {
     EXPECT_EQ(settings([&] { sdk_->SetBaselineScaling(-2.0f); }),
               prefix + "0] [Center View: 8.69004] [View Blending: Yes] [Sharpening: On]\n");
     EXPECT_EQ(sdk_->GetBaselineScaling(), 0.0f);
+    sdk_->SetBaselineScaling(1.0f);
+    EXPECT_EQ(settings([&] { sdk_->SetBaselineScaling(std::numeric_limits<float>::quiet_NaN()); }),
+              prefix + "0] [Center View: 8.69004] [View Blending: Yes] [Sharpening: On]\n");
+    EXPECT_EQ(sdk_->GetBaselineScaling(), 0.0f);
     EXPECT_EQ(settings([&] { sdk_->SetBaselineScaling(12.5f); }),
               prefix + "12.5] [Center View: 8.69004] [View Blending: Yes] [Sharpening: On]\n");
 
@@ -343,6 +348,23 @@ TEST_F(SdkTest, SharpeningValuesStopAtTheRecordsRoomAndNeedWholeViews) {
     sdk_->GetSharpeningValues(values, 100, 100);
     EXPECT_EQ(values.sharpeningValueCount, 0);
     EXPECT_EQ(values.sharpeningCenter, 1.0f / total);
+
+    // Ratios that no integer offset can come from give no values either, and never reach
+    // an undefined conversion or product (the sanitizer builds stop at those).
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const std::pair<float, float> unusable[] = {
+        {nan, 1.0f}, {3.0f, nan}, {inf, 1.0f}, {3.0f, -inf}, {3e9f, 1.0f}, {3.0f, -2147483648.0f},
+    };
+    for (const auto& [pOverDu, pOverDv] : unusable) {
+        config.pOverDu = pOverDu;
+        config.pOverDv = pOverDv;
+        sdk_->SetConfig(config);
+        values.sharpeningValueCount = 5;
+        sdk_->GetSharpeningValues(values, 100, 100);
+        EXPECT_EQ(values.sharpeningValueCount, 0) << pOverDu << ", " << pOverDv;
+        EXPECT_EQ(values.sharpeningCenter, 1.0f / total);
+    }
 }
 
 TEST_F(SdkTest, EnablingFaceTrackingWithoutACameraLeavesItOff) {

@@ -1,8 +1,10 @@
 // Text forms of the tracking records, and the PNG writer for camera frames.
 #include "tavo/headTracking/common/types.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 // The encoder's symbols stay private to this file so that no host's own copy can clash.
 #define STB_IMAGE_WRITE_STATIC
@@ -27,7 +29,19 @@ const char* tavo_face_detector_backend_to_string(tavo_face_detector_backend_e ba
 namespace tavo::head {
 
 bool SaveCameraFrame(const CameraFrame& frame, const char* path) {
-    const ImageDesc& image = frame.imageDescs().data[0];
+    const Slice<const ImageDesc> images = frame.imageDescs();
+    if (images.empty() || path == nullptr) {
+        return false;
+    }
+    const ImageDesc& image = images.data[0];
+    // The encoder counts bytes in int: a filtered row takes width + 1 of them, the image
+    // (width + 1) x height. Sizes beyond that, or without pixels, have no PNG to write.
+    const int64_t encodedBytes =
+        (static_cast<int64_t>(image.width) + 1) * static_cast<int64_t>(image.height);
+    if (image.data == nullptr || image.width < 1 || image.height < 1 ||
+        encodedBytes > std::numeric_limits<int>::max()) {
+        return false;
+    }
     int encodedSize = 0;
     unsigned char* encoded =
         stbi_write_png_to_mem(image.data, image.width, image.width, image.height, 1, &encodedSize);

@@ -2,6 +2,7 @@
 #include "tavo/headTracking/engine/engine.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <exception>
 #include <thread>
@@ -145,6 +146,7 @@ Engine::~Engine() {
     detector_.reset();
     frameCallback_ = nullptr;
     virtualFaceHook_ = nullptr;
+    frameLog_.Flush();
 }
 
 bool Engine::StartTracking(const TrackingSessionInitArgs& args) {
@@ -259,6 +261,8 @@ bool Engine::StopTracking() {
         }
         detectorPending_.store(false);
     }
+    // Repeats of per-frame messages still waiting for their count are told now.
+    frameLog_.Flush();
     spdlog::trace("[Engine] Tracking has been stopped");
     return true;
 }
@@ -419,10 +423,17 @@ void Engine::OnCameraFrameAvailable(Camera* /*camera*/, const CameraFrame& frame
         return;
     }
     inImagelessRun_ = false;
+    // A time step with NaN or infinity in it would poison every filter for good.
+    if (!std::isfinite(frame.timestamp().ms)) {
+        frameLog_.Log(spdlog::level::warn,
+                      "[Engine] Dropped camera frame with a non-finite time stamp {}",
+                      frame.timestamp());
+        return;
+    }
     try {
         ProcessFrame(frame);
     } catch (const std::exception& error) {
-        spdlog::error("Failed to process frame: {}", error.what());
+        frameLog_.Log(spdlog::level::err, "Failed to process frame: {}", error.what());
     }
 }
 
@@ -453,12 +464,19 @@ void Engine::ProcessFrame(const CameraFrame& frame) {
     const bool measured = frameAdapter_ != nullptr && profiling_.load(std::memory_order_relaxed);
     FaceDetector::Output* output = nullptr;
     if (measured) {
-        profiling.cameraExposureTime = static_cast<int64_t>(timestamp.ms * 1000000.0);
+        // A time stamp too far out for nanoseconds in 64 bits gives no exposure time.
+        profiling.cameraExposureTime = TruncateTo<int64_t>(timestamp.ms * 1000000.0).value_or(0);
         profiling.faceDetectorStartTime = platform_->GetTimeNs();
         output = &detector_->Detect(frame);
         profiling.faceDetectorEndTime = platform_->GetTimeNs();
     } else {
         output = &detector_->Detect(frame);
+    }
+    // A plug-in may return more faces than it was told; the host sized its records by the
+    // maximum, and the tracker and the hook rely on it too.
+    const size_t maxFaces = static_cast<size_t>(std::max(frameMaxNumOfFaces_, 0));
+    if (output->faces.size() > maxFaces) {
+        output->faces.resize(maxFaces);
     }
 
     if (virtualFaceHook_) {
@@ -583,7 +601,10 @@ bool Engine::CreateConfiguredDetector() {
     if (!detector) {
         return false;
     }
-    const int32_t maxFaces = detector->GetMaxNumOfFaces();
+    // A plug-in that honoured a wish beyond its own limit is held to the limit: the first
+    // frame tells it so, and frames are cut to it.
+    const int32_t maxFaces =
+        std::min(detector->GetMaxNumOfFaces(), detector->GetMaxNumOfFacesLimit());
     {
         std::lock_guard<std::mutex> guard(detectorSwitchLock_);
         detector_ = std::move(detector);

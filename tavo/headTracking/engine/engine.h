@@ -11,6 +11,7 @@
 #include <glm/glm.hpp>
 
 #include "tavo/common/export.h"
+#include "tavo/common/logRateLimiter.h"
 #include "tavo/headTracking/common/types.h"
 #include "tavo/headTracking/engine/core/engineConfiguration.h"
 #include "tavo/headTracking/engine/core/faceTracker.h"
@@ -143,6 +144,8 @@ class TAVO_API Engine final : public Camera::Listener {
     std::vector<VirtualFace> virtualFaces_;
     int32_t frameMaxNumOfFaces_ = 0;
     bool inImagelessRun_ = false;
+    // Per-frame failures and drops, which a bad camera or plug-in repeats at frame rate.
+    LogRateLimiter frameLog_;
 
     // Guarded by detectorSwitchLock_.
     CameraIntrinsics cameraIntrinsics_{};

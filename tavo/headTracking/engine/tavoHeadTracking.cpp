@@ -176,6 +176,16 @@ void BuildEngine(const tavo_headtracking_engine_init_args& args,
 
     engineArgs.platform = handle.platform.get();
     handle.engine = std::make_unique<tavo::head::Engine>(engineArgs);
+
+    // The setter refuses a maximum beyond the detector's limit; creation must too, or a
+    // plug-in that honours the wish writes more detections than the host's records hold.
+    const int32_t limit = handle.engine->GetMaxNumOfDetectedFacesLimit();
+    if (args.maxNumOfFaces < 0 || args.maxNumOfFaces > limit) {
+        throw tavo::Exception(fmt::format("Invalid max num of detected faces: must be in [0; {}] "
+                                          "range, got {}",
+                                          limit, args.maxNumOfFaces),
+                              TAVO_LOCATION("tavoHeadTrackingEngineInitArgs"));
+    }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,35 @@ TEST_F(SaveCameraFrameTest, MissingDirectoryFailsAndLeavesNoFile) {
     EXPECT_FALSE(SaveCameraFrame(frame, path.c_str()));
     EXPECT_FALSE(std::filesystem::exists(path));
     EXPECT_FALSE(std::filesystem::exists(directory / "missing"));
+}
+
+TEST_F(SaveCameraFrameTest, ImagesThatCannotBeEncodedAreRefusedAndWriteNothing) {
+    std::vector<uint8_t> pixels(16, 7);
+    const int32_t big = std::numeric_limits<int32_t>::max() / 2;
+    const struct {
+        const char* what;
+        ImageDesc image;
+    } cases[] = {
+        {"null pixels", {4, 4, 0, nullptr}},
+        {"zero width", {0, 4, 0, pixels.data()}},
+        {"zero height", {4, 0, 0, pixels.data()}},
+        {"negative width", {-4, 4, 0, pixels.data()}},
+        {"negative height", {4, -4, 0, pixels.data()}},
+        // The encoder's byte counts are ints; these never reach the pixels.
+        {"overflowing size", {big, big, 0, pixels.data()}},
+        {"overflowing row", {std::numeric_limits<int32_t>::max(), 1, 0, pixels.data()}},
+    };
+    for (const auto& c : cases) {
+        test::TestCameraFrame frame;
+        frame.images.assign(1, c.image);
+        const std::filesystem::path path = directory / "refused.png";
+        EXPECT_FALSE(SaveCameraFrame(frame, path.c_str())) << c.what;
+        EXPECT_FALSE(std::filesystem::exists(path)) << c.what;
+    }
+    test::TestCameraFrame imageless;
+    imageless.images.clear();
+    EXPECT_FALSE(SaveCameraFrame(imageless, (directory / "none.png").c_str()));
+    EXPECT_FALSE(std::filesystem::exists(directory / "none.png"));
 }
 
 }  // namespace

@@ -11,19 +11,10 @@
 
 #include <librealsense2/simulation.h>
 
+#include "cCheck.h"
 #include "tavo/headTracking/engine/tavoHeadTracking.h"
 
 /* ---- assertion harness ---- */
-
-static int failures = 0;
-
-#define CHECK(condition)                                                                  \
-    do {                                                                                  \
-        if (!(condition)) {                                                               \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-            ++failures;                                                                   \
-        }                                                                                 \
-    } while (0)
 
 #define CHECK_INT(actual, expected)                                                            \
     do {                                                                                       \
@@ -59,8 +50,9 @@ static int failures = 0;
 
 /* ---- scripted detector and simulated camera ---- */
 
+/* flags: 1 the plug-in cannot create detectors, 2 its detectors ignore their maximum. */
 typedef void (*SetScriptFunction)(const tavo_headtracking_detected_face* faces, int32_t numFaces,
-                                  int32_t maxNumOfFacesLimit, int32_t failCreate);
+                                  int32_t maxNumOfFacesLimit, int32_t flags);
 static SetScriptFunction setScript = NULL;
 
 /* The plug-in's own default limit is 4; another value shows that the script reached the
@@ -284,6 +276,55 @@ static void CreationFailsWithoutCameraOrDetector(void) {
     CHECK(engine == NULL);
     CHECK_INT(tavoHeadTrackingEngineInitArgs(&args, NULL), 2);
     CHECK_INT(rs2sim_is_streaming(), 0);
+    TearDown();
+}
+
+/* Records sized by the documented rule (the detector's limit) must never be overrun: creation
+   refuses a maximum beyond the limit, and a plug-in that returns more faces than it was told
+   is cut to the maximum. */
+static void FaceMaximumHoldsTheRecordsSize(void) {
+    SetUp();
+    enum { kSmallLimit = 3, kScripted = 7 };
+    tavo_headtracking_detected_face faces[kScripted];
+    for (int i = 0; i < kScripted; ++i) {
+        faces[i] = MakeFace(40 + 80 * i, 240);
+    }
+    setScript(faces, kScripted, kSmallLimit, 2);
+    tavo_headtracking_engine_init_args args = DefaultArgs();
+    tavo_headtracking_engine engine = NULL;
+
+    const int32_t refused[] = {kSmallLimit + 1, -1, 1000};
+    for (size_t i = 0; i < sizeof refused / sizeof refused[0]; ++i) {
+        args.maxNumOfFaces = refused[i];
+        int marker = 0;
+        engine = (tavo_headtracking_engine)&marker;
+        CHECK_INT(tavoHeadTrackingEngineInitArgs(&args, &engine), 2);
+        CHECK(engine == NULL);
+        if (engine != NULL && engine != (tavo_headtracking_engine)&marker) {
+            tavoHeadTrackingEngineRelease(engine);
+        }
+        CHECK_INT(rs2sim_is_streaming(), 0);
+    }
+
+    const int32_t accepted[] = {0, 2, kSmallLimit};
+    for (size_t i = 0; i < sizeof accepted / sizeof accepted[0]; ++i) {
+        args.maxNumOfFaces = accepted[i];
+        REQUIRE(tavoHeadTrackingEngineInitArgs(&args, &engine) == 0);
+        REQUIRE(tavoHeadTrackingEngineStartTracking(engine) == 0);
+        tavo_headtracking_frame frame = PushAndPoll(engine);
+        REQUIRE(frame != NULL);
+        /* Exactly the documented size, so that a sanitizer sees any write past it. */
+        tavo_headtracking_detected_faces* detected = NewDetectedFaces(kSmallLimit);
+        tavo_headtracking_raw_faces* rawFaces = NewRawFaces(kSmallLimit);
+        CHECK_INT(tavoHeadTrackingFrameGetDetectedFaces(frame, detected), 0);
+        CHECK_INT(detected->numFaces, accepted[i] == 0 ? kSmallLimit : accepted[i]);
+        CHECK_INT(tavoHeadTrackingFrameGetRawFaces(frame, rawFaces), 0);
+        CHECK(rawFaces->numFaces <= kSmallLimit);
+        tavoHeadTrackingFrameRelease(frame);
+        free(detected);
+        free(rawFaces);
+        tavoHeadTrackingEngineRelease(engine);
+    }
     TearDown();
 }
 
@@ -906,6 +947,7 @@ int main(void) {
         {"NullHandlesAreRefusedWithoutWriting", NullHandlesAreRefusedWithoutWriting},
         {"CreationWithoutCallbackOrPollingFails", CreationWithoutCallbackOrPollingFails},
         {"CreationFailsWithoutCameraOrDetector", CreationFailsWithoutCameraOrDetector},
+        {"FaceMaximumHoldsTheRecordsSize", FaceMaximumHoldsTheRecordsSize},
         {"PollingBeforeAnyFrameGivesAnEmptyFrame", PollingBeforeAnyFrameGivesAnEmptyFrame},
         {"StartAndStopAreIdempotent", StartAndStopAreIdempotent},
         {"FailedStartIsReportedAndRecoverable", FailedStartIsReportedAndRecoverable},

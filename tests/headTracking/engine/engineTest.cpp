@@ -217,6 +217,37 @@ TEST_F(EngineTest, DetectorMaximumBecomesTheEnginesAndIsPassedBackOnTheFirstFram
     EXPECT_EQ(plugins.cpuStats.setMaxNumOfFacesCalls.load(), 1);
 }
 
+// A plug-in that returns more faces than it was told, or that honoured a wish beyond its
+// limit, must not put more detections in a frame than the maximum: hosts size their records
+// by it.
+TEST_F(EngineTest, DetectorOutputIsCutToTheMaximum) {
+    plugins.cpuScript.maxNumOfFacesLimit = 3;
+    plugins.cpuScript.ignoreMaximum = true;
+    plugins.cpuScript.faces.clear();
+    for (int i = 0; i < 5; ++i) {
+        plugins.cpuScript.faces.push_back(FaceAt({-400.0f + 200.0f * i, 0.0f, 1000.0f}));
+    }
+    plugins.Apply();
+    const struct {
+        int32_t wish;
+        int32_t setLater;
+        size_t expected;
+    } cases[] = {{0, 0, 3}, {2, 0, 2}, {10, 0, 3}, {0, 1, 1}};
+    for (const auto& c : cases) {
+        EngineInitArgs args = Args();
+        args.configuration.faceDetector.maxNumOfFaces = c.wish;
+        Engine engine(args);
+        if (c.setLater > 0) {
+            engine.SetMaxNumOfDetectedFaces(c.setLater);
+        }
+        ASSERT_TRUE(engine.StartTracking());
+        Deliver(engine, 3);
+        EXPECT_EQ(delivered.detected.size(), c.expected) << c.wish;
+        EXPECT_EQ(delivered.rawFaces.size(), c.expected) << c.wish;
+        EXPECT_LE(delivered.faces.size(), c.expected) << c.wish;
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Life cycle
 
@@ -932,6 +963,36 @@ TEST_F(EngineTest, FramesWithoutImagesAreSkippedWithOneWarningPerRun) {
     EXPECT_EQ(log.CountExact("error Failed to process frame"), 0);
 }
 
+// A NaN time stamp once poisoned tracking for good; such frames are dropped with one
+// (rate-limited) warning and tracking goes on with the next good frame.
+TEST_F(EngineTest, FramesWithNonFiniteTimeStampsAreDroppedAndTrackingGoesOn) {
+    LogCapture log;
+    FrameAdapter adapter(nullptr, true);
+    EngineInitArgs args = Args();
+    args.frameAdapter = &adapter;
+    Engine engine(args);
+    ASSERT_TRUE(engine.StartTracking());
+    Deliver(engine, 2);
+    ASSERT_EQ(delivered.faces.size(), 1u);
+    const int before = delivered.calls;
+    for (const double bad : {std::nan(""), HUGE_VAL, -HUGE_VAL, std::nan("")}) {
+        frame.stamp.ms = bad;
+        engine.OnCameraFrameAvailable(nullptr, frame);
+    }
+    EXPECT_EQ(delivered.calls, before);
+    EXPECT_EQ(log.Count("[Engine] Dropped camera frame with a non-finite time stamp"), 3)
+        << log.Dump();
+    EXPECT_EQ(log.CountLevel("warning"), 3) << log.Dump();
+    Deliver(engine, 2);
+    ASSERT_EQ(delivered.faces.size(), 1u);
+    const Face face = delivered.faces[0];
+    for (int axis = 0; axis < 3; ++axis) {
+        EXPECT_TRUE(std::isfinite(face.position[axis]));
+        EXPECT_TRUE(std::isfinite(face.velocity[axis]));
+    }
+    EXPECT_TRUE(std::isfinite(adapter.GetFrame().timestamp().ms));
+}
+
 TEST_F(EngineTest, FrameAndIntrinsicsTraces) {
     LogCapture log;
     Engine engine(Args());
@@ -1027,6 +1088,16 @@ TEST_F(EngineTest, ProfilingTimesFramesForTheAdapter) {
     EXPECT_EQ(off.faceDetectorStartTime, 0);
     EXPECT_EQ(off.apiTimestamp, 0);
     EXPECT_EQ(log.Count("[Engine] profiling="), 1);
+
+    // A finite time stamp too large for nanoseconds in 64 bits must not reach an undefined
+    // conversion: no exposure time.
+    engine.SetProfiling(true);
+    for (const double ms : {1e300, -1e300, 9.3e12}) {
+        frame.stamp.ms = ms;
+        engine.OnCameraFrameAvailable(nullptr, frame);
+        EXPECT_EQ(adapter.GetFrame().timestamp().ms, ms);
+        EXPECT_EQ(adapter.GetFrame().profiling().cameraExposureTime, 0) << ms;
+    }
 }
 
 TEST_F(EngineTest, ProfilingWithoutAnAdapterTimesNothing) {

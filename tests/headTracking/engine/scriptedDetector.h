@@ -34,6 +34,8 @@ struct ScriptedDetectorScript {
     void* context = nullptr;
     // The create function returns null, as a plug-in that cannot make a detector does.
     bool failCreate = false;
+    // Detect returns every scripted face, beyond the maximum it was told: a careless plug-in.
+    bool ignoreMaximum = false;
     // Not owned; must outlive the detectors made from this script.
     ScriptedDetectorStats* stats = nullptr;
 };

@@ -108,6 +108,10 @@ void FaceTracker::Update(const FaceDetector::Output& output, const CameraFrame& 
     }
 
     const Timestamp timestamp = frame.timestamp();
+    // Kept out of the clock, a NaN or infinite time stamp cannot poison every later step.
+    if (!std::isfinite(timestamp.ms)) {
+        return;
+    }
     if (lastTimestamp_.ms < 0.0) {
         lastTimestamp_ = timestamp;
         return;
@@ -120,6 +124,21 @@ void FaceTracker::Update(const FaceDetector::Output& output, const CameraFrame& 
     BuildMovingPoints();
     BuildFaces(output);
     ChooseMainFace(dt);
+    DropNonFiniteFaces();
+}
+
+void FaceTracker::DropNonFiniteFaces() {
+    // Finite inputs can still overflow (a time step of 1e300 ms extrapolates to infinity); a
+    // face that is not a point in space is never reported.
+    std::vector<Face>& faces = faceLists_[currentFaces_];
+    const auto finite = [](const glm::vec3& v) {
+        return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+    };
+    faces.erase(std::remove_if(faces.begin(), faces.end(),
+                               [&](const Face& face) {
+                                   return !finite(face.position) || !finite(face.velocity);
+                               }),
+                faces.end());
 }
 
 bool FaceTracker::DeprojectEye(const CameraFrame& frame, const ImageDesc& image,
@@ -143,7 +162,9 @@ bool FaceTracker::DeprojectEye(const CameraFrame& frame, const ImageDesc& image,
                       static_cast<float>((y - intrinsics_.ppy) / intrinsics_.fy * depth), depth);
     }
     point = metres * 1000.0f;
-    return true;
+    // A NaN or infinite depth (or camera calibration) is as implausible as an eye off the
+    // image.
+    return std::isfinite(point.x) && std::isfinite(point.y) && std::isfinite(point.z);
 }
 
 void FaceTracker::BuildRawFaces(const FaceDetector::Output& output, const CameraFrame& frame,

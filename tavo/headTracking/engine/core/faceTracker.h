@@ -98,6 +98,7 @@ class TAVO_API FaceTracker {
     void BuildMovingPoints();
     void BuildFaces(const FaceDetector::Output& output);
     void ChooseMainFace(float dt);
+    void DropNonFiniteFaces();
 
     Configuration configuration_;
     CameraIntrinsics intrinsics_{};

@@ -2,6 +2,7 @@
 #include "tavo/headTracking/engine/core/faceTracker.h"
 
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -429,6 +430,46 @@ TEST_F(FaceTrackerTest, LostMainFaceDriftsToAStopThenDisappears) {
     EXPECT_EQ(tracker->faces().size, 0);
     EXPECT_TRUE(tracker->faceEverTracked());
     Step(1100, {});
+    EXPECT_EQ(tracker->faces().size, 0);
+}
+
+// No NaN or infinity is ever reported as a face: not after a non-finite time stamp (which
+// once poisoned the clock for good), a non-finite depth, or a time step that overflows.
+TEST_F(FaceTrackerTest, NonFiniteInputsNeverReachTheFaces) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const auto finite = [](const glm::vec3& v) {
+        return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+    };
+    for (const double badMs : {nan, inf, -inf}) {
+        Make();
+        Step(0, {});
+        Step(100, {FaceAt({0, 0, 1000})});
+        Step(badMs, {FaceAt({0, 0, 1000})});
+        Step(200, {FaceAt({10, 0, 1000})});
+        ASSERT_EQ(tracker->faces().size, 1) << badMs;
+        EXPECT_TRUE(finite(tracker->faces()[0].position)) << badMs;
+        EXPECT_TRUE(finite(tracker->faces()[0].velocity)) << badMs;
+        EXPECT_EQ(tracker->faces()[0].rawFaceIndex, 0);
+    }
+
+    for (const float badDepth :
+         {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
+        Make();
+        Step(0, {});
+        DetectedFace face = FaceAt({0, 0, 1000});
+        face.leftEyeDepth = badDepth;
+        Step(100, {face, FaceAt({200, 0, 1000})});
+        ASSERT_EQ(tracker->rawFaces().size, 1);
+        EXPECT_EQ(tracker->rawFaces()[0].detectionIndex, 1);
+    }
+
+    // A main face lost across a step of 1e300 ms would be extrapolated to infinity.
+    Make();
+    Step(0, {});
+    Step(100, {FaceAt({0, 0, 1000})});
+    Step(200, {FaceAt({20, 0, 1000})});
+    Step(1e300, {});
     EXPECT_EQ(tracker->faces().size, 0);
 }
 

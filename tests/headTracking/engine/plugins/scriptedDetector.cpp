@@ -50,7 +50,8 @@ class ScriptedDetector final : public tavo::head::FaceDetector {
             }
         }
         output_.faces = script_.faces;
-        if (output_.faces.size() > static_cast<size_t>(std::max(maxNumOfFaces_, 0))) {
+        if (!script_.ignoreMaximum &&
+            output_.faces.size() > static_cast<size_t>(std::max(maxNumOfFaces_, 0))) {
             output_.faces.resize(static_cast<size_t>(std::max(maxNumOfFaces_, 0)));
         }
         return output_;

@@ -1,6 +1,6 @@
 // A C-callable script setter for the scripted detector plug-in, taking the C interface's
-// packed detected-face records, so that tests written in C can drive it. Non-zero failCreate
-// makes the plug-in refuse to create detectors.
+// packed detected-face records, so that tests written in C can drive it. Flags: bit 0 makes
+// the plug-in refuse to create detectors, bit 1 makes its detectors ignore their maximum.
 #include <cstdint>
 
 #include "headTracking/engine/scriptedDetector.h"
@@ -11,10 +11,11 @@ extern "C" void ScriptedDetector_SetScript(const ScriptedDetectorScript& next);
 
 extern "C" TAVO_PLUGIN_EXPORT void ScriptedDetector_SetScriptC(
     const tavo_headtracking_detected_face* faces, int32_t numFaces, int32_t maxNumOfFacesLimit,
-    int32_t failCreate) {
+    int32_t flags) {
     ScriptedDetectorScript script;
     script.maxNumOfFacesLimit = maxNumOfFacesLimit;
-    script.failCreate = failCreate != 0;
+    script.failCreate = (flags & 1) != 0;
+    script.ignoreMaximum = (flags & 2) != 0;
     for (int32_t i = 0; faces != nullptr && i < numFaces; ++i) {
         tavo::head::DetectedFace face;
         face.rightEyePixel = {faces[i].rightEyePixel.x, faces[i].rightEyePixel.y};
