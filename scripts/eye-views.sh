@@ -15,14 +15,17 @@ face=${2:-0,0,521.53}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# A plain-text PPM: width 64, height 36, a white bar in columns [bar0, bar1).
+# A binary PPM: width 64, height 36, a white bar in columns [bar0, bar1).
 picture() {
-    local path=$1 r=$2 g=$3 b=$4 bar0=$5 bar1=$6
+    local path=$1 bar0=$5 bar1=$6
+    local colour white
+    colour=$(printf '\\%03o\\%03o\\%03o' "$2" "$3" "$4")
+    white='\377\377\377'
     {
-        echo "P3 64 36 255"
+        printf 'P6 64 36 255\n'
         for ((y = 0; y < 36; ++y)); do
             for ((x = 0; x < 64; ++x)); do
-                if ((x >= bar0 && x < bar1)); then echo "255 255 255"; else echo "$r $g $b"; fi
+                if ((x >= bar0 && x < bar1)); then printf "$white"; else printf "$colour"; fi
             done
         done
     } >"$path"
