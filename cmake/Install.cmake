@@ -20,6 +20,8 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/assets/ DESTINATION ${CMAKE_INSTALL_LIBD
 # Headers under an "internal" folder are implementation details and stay out.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/tavo/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tavo
   FILES_MATCHING PATTERN "*.h" PATTERN "internal" EXCLUDE)
+install(FILES ${PROJECT_SOURCE_DIR}/TavoRenderer/TavoRenderer.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/TavoRenderer)
 
 install(EXPORT tavoSDKTargets NAMESPACE tavoSDK:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tavoSDK)
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/tavoSDKConfig.cmake.in

@@ -3,7 +3,8 @@
 #
 # Test names: every ctest test and its executable are called <area>_<subject>_test, lower case
 # with underscores, where <area> is the first folder under tests/ (common, head, opengl, device,
-# sdk, install) or demo for the apps' end-to-end checks. tavo_add_test refuses other names.
+# sdk, renderer for TavoRenderer, install, plugins) or demo for the apps' end-to-end checks.
+# tavo_add_test refuses other names.
 
 find_package(GTest REQUIRED CONFIG)
 find_package(OpenGL REQUIRED COMPONENTS OpenGL EGL)
@@ -28,7 +29,7 @@ function(tavo_test_environment out name)
 endfunction()
 
 function(tavo_check_test_name name)
-  if(NOT name MATCHES "^(common|head|opengl|device|sdk|install|demo)(_[a-z0-9]+)+_test$")
+  if(NOT name MATCHES "^(common|head|opengl|device|sdk|renderer|install|plugins|demo)(_[a-z0-9]+)+_test$")
     message(FATAL_ERROR "Test '${name}' does not follow the pattern <area>_<subject>_test "
       "(see cmake/TavoTesting.cmake)")
   endif()
@@ -68,3 +69,18 @@ tavo_apply_warnings(tavo_test_egl)
 target_include_directories(tavo_test_egl PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
 target_link_libraries(tavo_test_egl PUBLIC tavo_opengl OpenGL::EGL OpenGL::OpenGL fmt::fmt
   GTest::gtest)
+
+# tavo_tests_need_simulated_camera(<result variable> <test>...): the named tests script what the
+# camera sees through the librealsense2 stand-in's simulated device. Where CMake found a real
+# librealsense2 instead, the stand-in is not built: the result is false and configuration says
+# loudly which tests are left out.
+function(tavo_tests_need_simulated_camera result)
+  if(TARGET tavo_realsense2_standin)
+    set(${result} TRUE PARENT_SCOPE)
+  else()
+    list(JOIN ARGN ", " _names)
+    message(WARNING "A real librealsense2 is installed, so its simulated-device stand-in is not "
+      "built; these tests are NOT built and do not run: ${_names}")
+    set(${result} FALSE PARENT_SCOPE)
+  endif()
+endfunction()

@@ -5,12 +5,18 @@ set -euo pipefail
 PACKAGES=(
   # build tools
   build-essential cmake ninja-build pkg-config git ccache clang lld libclang-rt-14-dev clang-format
+  # the face model fetch: TLS certificates for the npm registry, openssl for its integrity hash
+  ca-certificates openssl
   # libraries
   libspdlog-dev libfmt-dev libglm-dev libstb-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # OpenGL: GLVND, EGL and Mesa's software renderer for headless rendering
-  libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri
+  libegl-dev libgl-dev libopengl-dev libegl-mesa0 libgl1-mesa-dri
+  # the CPU face detector plug-in: OpenCV and its Haar cascades (the face model: below)
+  libopencv-dev opencv-data
+  # its tests: scikit-image's sample photographs
+  python3-skimage
 )
 
 missing=()
@@ -20,12 +26,12 @@ for p in "${PACKAGES[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
+if [ ${#missing[@]} -ne 0 ]; then
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -q
+  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -q
-$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+bash "$(dirname "$0")/fetch-face-model.sh"

@@ -57,8 +57,9 @@ uint32_t PaddedImageSize(const Header& header) {
 }
 
 // Expands run-length packets from `data` into `pixels` (already sized and zeroed), writing
-// each pixel red first. Stops at width x height pixels or when the data runs out.
-void DecodeRunLength(const uint8_t* data, size_t size, uint32_t bitsPerPixel, uint64_t pixelCount,
+// each pixel red first. Stops at width x height pixels or when the data runs out; true when
+// every pixel was produced.
+bool DecodeRunLength(const uint8_t* data, size_t size, uint32_t bitsPerPixel, uint64_t pixelCount,
                      std::vector<uint8_t>& pixels) {
     const size_t bytesPerPixel = bitsPerPixel / 8;
     size_t in = 0;
@@ -81,14 +82,14 @@ void DecodeRunLength(const uint8_t* data, size_t size, uint32_t bitsPerPixel, ui
         if (packet < 128) {
             for (uint64_t i = 0; i < count; ++i) {
                 if (size - in < bytesPerPixel) {
-                    return;
+                    return false;
                 }
                 writePixel(data + in);
                 in += bytesPerPixel;
             }
         } else {
             if (size - in < bytesPerPixel) {
-                return;
+                return false;
             }
             for (uint64_t i = 0; i < count; ++i) {
                 writePixel(data + in);
@@ -96,6 +97,7 @@ void DecodeRunLength(const uint8_t* data, size_t size, uint32_t bitsPerPixel, ui
             in += bytesPerPixel;
         }
     }
+    return produced == pixelCount;
 }
 
 // Run-length data can claim any number of pixels in a few bytes; an image beyond this many
@@ -114,11 +116,12 @@ void MakeEmpty(Tga& image) {
 // zeroed pixels; memory decoding then leaves the pixels as they were. No allocation exceeds
 // what the data present can fill (uncompressed) or kMaxRunLengthPixels (run-length): data
 // that falls short of its stored image, or a run-length image larger than the cap or than its
-// data could ever produce, gives an empty image.
-void Decode(Tga& image, const uint8_t* data, size_t size, bool keepRowOrder, bool fromFile) {
+// data could ever produce, gives an empty image. True when the image was decoded and the data
+// held all of its pixels (uncompressed rows stored tightly, as TGA does).
+bool Decode(Tga& image, const uint8_t* data, size_t size, bool keepRowOrder, bool fromFile) {
     const Header header = ParseHeader(data, size);
     if (header.coding == Coding::None) {
-        return;
+        return false;
     }
     image.width = header.width;
     image.height = header.height;
@@ -126,7 +129,7 @@ void Decode(Tga& image, const uint8_t* data, size_t size, bool keepRowOrder, boo
     image.imageSize = PaddedImageSize(header);
     const bool supported = IsDecodedDepth(header.bitsPerPixel);
     if (!supported && !fromFile) {
-        return;
+        return false;
     }
     image.compressed = header.coding == Coding::RunLength;
     const uint8_t* body = data + kHeaderSize;
@@ -141,7 +144,7 @@ void Decode(Tga& image, const uint8_t* data, size_t size, bool keepRowOrder, boo
     if (header.coding == Coding::RunLength &&
         (pixelCount > kMaxRunLengthPixels || pixelCount > producible)) {
         MakeEmpty(image);
-        return;
+        return false;
     }
     // Stored rows are tightly packed; only the padding that imageSize counts in (a small
     // multiple at most) lies beyond them. Unsupported depths get zeros, but no more of them
@@ -150,13 +153,16 @@ void Decode(Tga& image, const uint8_t* data, size_t size, bool keepRowOrder, boo
         (uint64_t{header.width} * header.bitsPerPixel + 7) / 8 * header.height;
     if (header.coding == Coding::Uncompressed && size - kHeaderSize < storedSize) {
         MakeEmpty(image);
-        return;
+        return false;
     }
 
+    bool complete =
+        supported && (header.coding == Coding::RunLength || bodySize >= pixelCount * bytesPerPixel);
     std::vector<uint8_t> pixels;
     if (header.coding == Coding::RunLength) {
         pixels.assign(pixelCount * 4, 0);
-        DecodeRunLength(body, bodySize, header.bitsPerPixel, pixelCount, pixels);
+        complete =
+            DecodeRunLength(body, bodySize, header.bitsPerPixel, pixelCount, pixels) && complete;
     } else if (keepRowOrder) {
         pixels.assign(image.imageSize, 0);
         std::copy_n(body, std::min<size_t>(bodySize, pixels.size()), pixels.begin());
@@ -174,6 +180,7 @@ void Decode(Tga& image, const uint8_t* data, size_t size, bool keepRowOrder, boo
         }
     }
     image.pixels = std::move(pixels);
+    return complete;
 }
 
 // How many bytes a whole image with this header needs, so the unsized entry can bound itself.
@@ -210,14 +217,15 @@ Tga::Tga(const std::string& filePath) : path(filePath) {
     }
 }
 
-void Tga::ReadFromData(const uint8_t* data, size_t size, bool keepRowOrder) {
+bool Tga::ReadFromData(const uint8_t* data, size_t size, bool keepRowOrder) {
     if (data == nullptr) {
-        return;
+        return false;
     }
     try {
-        Decode(*this, data, size, keepRowOrder, false);
+        return Decode(*this, data, size, keepRowOrder, false);
     } catch (const std::bad_alloc&) {
         MakeEmpty(*this);
+        return false;
     }
 }
 

@@ -35,8 +35,10 @@ class TAVO_API Tga {
     explicit Tga(const std::string& path);
 
     // Decodes an image held in memory, starting with its 18-byte header; never reads past
-    // `size` bytes. Uncompressed rows are reversed unless `keepRowOrder`.
-    void ReadFromData(const uint8_t* data, size_t size, bool keepRowOrder);
+    // `size` bytes. Uncompressed rows are reversed unless `keepRowOrder`. True when the header
+    // was accepted at 24 or 32 bits per pixel and the data held every pixel (uncompressed rows
+    // stored tightly, run-length packets up to width x height pixels).
+    bool ReadFromData(const uint8_t* data, size_t size, bool keepRowOrder);
     // For callers holding a whole image: reads the header, then as many bytes as it implies.
     void ReadFromData(const uint8_t* data, bool keepRowOrder);
 

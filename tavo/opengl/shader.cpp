@@ -32,31 +32,38 @@ std::string FormatName(const char* format, int index) {
     return FormatInt(format, index);
 }
 
-// Compile and link failures are logged here and otherwise ignored, by design.
-void CheckCompileErrors(GLuint object, const char* label) {
+// Compile and link failures are reported here and otherwise ignored, by design.
+void CheckCompileErrors(GLuint object, const char* label, Shader::ErrorReporter reporter) {
     GLint success = 0;
     GLchar log[1024] = {};
     if (std::string_view(label) != "PROGRAM") {
         gl::GetShaderiv(object, GL_COMPILE_STATUS, &success);
         if (success == 0) {
             gl::GetShaderInfoLog(object, static_cast<GLsizei>(sizeof(log)), nullptr, log);
-            spdlog::error("[SDK] ERROR::SHADER: Compile-time error: Type: {}\n {}", label, log);
         }
     } else {
         gl::GetProgramiv(object, GL_LINK_STATUS, &success);
         if (success == 0) {
             gl::GetProgramInfoLog(object, static_cast<GLsizei>(sizeof(log)), nullptr, log);
-            spdlog::error("[SDK] ERROR::SHADER: Compile-time error: Type: {}\n {}", label, log);
         }
+    }
+    if (success != 0) {
+        return;
+    }
+    if (reporter != nullptr) {
+        reporter(label, log);
+    } else {
+        spdlog::error("[SDK] ERROR::SHADER: Compile-time error: Type: {}\n {}", label, log);
     }
 }
 
-GLuint CompileStage(GLenum type, const std::string& source, const char* label) {
+GLuint CompileStage(GLenum type, const std::string& source, const char* label,
+                    Shader::ErrorReporter reporter) {
     const GLuint shader = gl::CreateShader(type);
     const GLchar* text = source.c_str();
     gl::ShaderSource(shader, 1, &text, nullptr);
     gl::CompileShader(shader);
-    CheckCompileErrors(shader, label);
+    CheckCompileErrors(shader, label, reporter);
     return shader;
 }
 
@@ -216,12 +223,12 @@ void Shader::CompileFromText(const char* vertex, const char* fragment, const cha
     };
 
     const GLuint vertexShader =
-        CompileStage(GL_VERTEX_SHADER, buildSource(vertexPrefix, vertex), "VERTEX");
-    const GLuint fragmentShader =
-        CompileStage(GL_FRAGMENT_SHADER, buildSource(fragmentPrefix, fragment), "FRAGMENT");
+        CompileStage(GL_VERTEX_SHADER, buildSource(vertexPrefix, vertex), "VERTEX", errorReporter);
+    const GLuint fragmentShader = CompileStage(
+        GL_FRAGMENT_SHADER, buildSource(fragmentPrefix, fragment), "FRAGMENT", errorReporter);
     GLuint geometryShader = 0;
     if (geometry != nullptr) {
-        geometryShader = CompileStage(GL_GEOMETRY_SHADER, geometry, "GEOMETRY");
+        geometryShader = CompileStage(GL_GEOMETRY_SHADER, geometry, "GEOMETRY", errorReporter);
     }
     const GLuint program = gl::CreateProgram();
     gl::AttachShader(program, vertexShader);
@@ -230,7 +237,7 @@ void Shader::CompileFromText(const char* vertex, const char* fragment, const cha
         gl::AttachShader(program, geometryShader);
     }
     gl::LinkProgram(program);
-    CheckCompileErrors(program, "PROGRAM");
+    CheckCompileErrors(program, "PROGRAM", errorReporter);
     gl::DeleteShader(vertexShader);
     gl::DeleteShader(fragmentShader);
     if (geometry != nullptr) {

@@ -68,6 +68,10 @@ class TAVO_API Shader {
     std::string vertexPrefix;
     std::string fragmentPrefix;
     std::vector<ShaderVariant> variants;
+    // Where compile and link failures go: `stage` is "VERTEX", "FRAGMENT", "GEOMETRY" or
+    // "PROGRAM", `log` the driver's info log. Null logs them at error level with the "[SDK]" tag.
+    using ErrorReporter = void (*)(const char* stage, const char* log);
+    ErrorReporter errorReporter = nullptr;
 
   private:
     int Location(const char* name, bool useProgram);

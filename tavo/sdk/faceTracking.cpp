@@ -18,8 +18,13 @@ namespace tavo::sdk {
 
 FaceTracking::FaceTracking() = default;
 
-// The engine goes first (member order): it stops delivery before the adapter it pushes into.
-FaceTracking::~FaceTracking() = default;
+// The engine goes first, before any member: a frame still arriving (a host camera pushing
+// during destruction) runs the frame handler, which uses the locks, the face and the callback.
+// Destroying the engine stops delivery and waits for the frame under way.
+FaceTracking::~FaceTracking() {
+    engine_.reset();
+    frameAdapter_.reset();
+}
 
 bool FaceTracking::Start(Platform* platform, AssetManager* assetManager,
                          const device::Config& config) {

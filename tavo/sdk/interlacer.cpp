@@ -1162,30 +1162,16 @@ bool ThreadedInterlacer::IsInNoFaceState(int64_t nowNs) const {
 void ThreadedInterlacer::RunFrame(FramePasses passes) {
     std::lock_guard lock(mutex_);
 
-    // `rendering_` is raised before the request is read, and the SDK reads `rendering_` after
-    // raising its request: whichever order the two threads run in, either this thread sees the
-    // request and stays out, or the SDK sees this frame and waits for it.
-    for (;;) {
-        rendering_.store(true);
-        if (!pauseRequested_.load()) {
-            break;
-        }
-        rendering_.store(false);
-        while (pauseRequested_.load()) {
-            pauseAcknowledged_.store(true);
-            std::this_thread::yield();
-        }
-    }
-    pauseAcknowledged_.store(false);
-
+    // Waits out a configuration change of another thread, and holds the next one back until
+    // the passes are done.
+    sdk_->EnterFrame();
     // A pass that throws must not leave the SDK waiting for this frame forever.
     struct LeaveFrame {
         ThreadedInterlacer& self;
         ~LeaveFrame() {
             self.frameTimeNs_.store(0);
-            self.rendering_.store(false);
-            self.pauseAcknowledged_.store(self.pauseRequested_.load());
             self.lastRenderTime_.store(SteadyNowNs());
+            self.sdk_->LeaveFrame();
         }
     };
     {
@@ -1217,26 +1203,6 @@ void ThreadedInterlacer::ApplyNoFaceBacklightPolicy(int64_t nowNs) {
         }
         sdk_->SetNoFaceBacklightOff(false);
     }
-}
-
-void ThreadedInterlacer::RequestPauseLocked() {
-    // An acknowledgement left from an earlier pause must not count for this one.
-    pauseAcknowledged_.store(false);
-    pauseRequested_.store(true);
-}
-
-bool ThreadedInterlacer::CheckPauseAcknowledgedLocked(std::thread::id caller) {
-    // The flag the render thread raises on its own is only a report: a stale one could stand
-    // while a frame runs, so being out of the passes is what counts.
-    if (thread_.load() == caller || !rendering_.load()) {
-        pauseAcknowledged_.store(true);
-        return true;
-    }
-    return false;
-}
-
-void ThreadedInterlacer::WithdrawPauseLocked() {
-    pauseRequested_.store(false);
 }
 
 }  // namespace tavo::sdk

@@ -168,8 +168,9 @@ static_assert(sizeof(TavoInterlaceParameters) == 75 * 4);
 // The plain value setters (fit mode, aspect offset, flip, reconvergence, single view, alpha,
 // viewport position) store atomics and may be called from any thread; the frame reads each once.
 // SetCustomTextureMatrix and SetSourceViewsSize belong to the render thread. IsOnSameThread,
-// GetNumViews, the getters and the no-face clocks may be called from any thread. The SDK pauses
-// the interlacer between frames from whichever thread replaces the display configuration.
+// GetNumViews, the getters and the no-face clocks may be called from any thread. Frames pass
+// the SDK's frame pause, by which the thread that replaces the display configuration holds them
+// back between frames.
 class TAVO_API ThreadedInterlacer {
   public:
     static constexpr int kMaxViews = 12;
@@ -294,13 +295,6 @@ class TAVO_API ThreadedInterlacer {
     void DrawQuad(bool disableCulling);
     void PrintStateLine() const;
 
-    // Pause protocol, SDK side; see SetConfig. The caller holds the SDK's interlacer list lock.
-    void RequestPauseLocked();
-    // True once the interlacer is out of its passes (or is bound to `caller`, which is then
-    // inside them itself); from then on it stays out until the request is withdrawn.
-    bool CheckPauseAcknowledgedLocked(std::thread::id caller);
-    void WithdrawPauseLocked();
-
     TavoSDK* sdk_;
     const bool protectedContent_;
     const bool useViewAtlas_;
@@ -360,9 +354,6 @@ class TAVO_API ThreadedInterlacer {
     std::atomic<int64_t> frameTimeNs_{0};
     std::atomic<std::thread::id> thread_{};
     std::mutex mutex_;
-    std::atomic<bool> rendering_{false};
-    std::atomic<bool> pauseAcknowledged_{false};
-    std::atomic<bool> pauseRequested_{false};
 };
 
 // Texts of the enumerations, "Unknown" for other values.

@@ -52,6 +52,7 @@ ITavoSDK::~ITavoSDK() = default;
 
 TavoSDK::TavoSDK() {
     interlacers_.reserve(kInterlacerListCapacity);
+    framePause_.Update([](FramePause& pause) { pause.rendering.reserve(kInterlacerListCapacity); });
     config_.reserved0 = 0.12f;
     config_.kalmanA = glm::vec3(0.02f, 0.05f, 0.2f);
     config_.kalmanB = 0.1f;
@@ -228,29 +229,33 @@ void TavoSDK::ToggleViewBlending() {
     PrintSettings();
 }
 
-void TavoSDK::PauseInterlacersLocked() {
-    interlacersPaused_ = true;
-    for (const auto& interlacer : interlacers_) {
-        interlacer->RequestPauseLocked();
-    }
+void TavoSDK::EnterFrame() {
     const std::thread::id self = std::this_thread::get_id();
-    for (;;) {
-        bool all = true;
-        for (const auto& interlacer : interlacers_) {
-            all = interlacer->CheckPauseAcknowledgedLocked(self) && all;
-        }
-        if (all) {
-            return;
-        }
-        std::this_thread::yield();
-    }
+    framePause_.WaitThenUpdate([](const FramePause& pause) { return !pause.paused; },
+                               [self](FramePause& pause) { pause.rendering.push_back(self); });
 }
 
-void TavoSDK::ResumeInterlacersLocked() {
-    interlacersPaused_ = false;
-    for (const auto& interlacer : interlacers_) {
-        interlacer->WithdrawPauseLocked();
-    }
+void TavoSDK::LeaveFrame() {
+    const std::thread::id self = std::this_thread::get_id();
+    framePause_.Update([self](FramePause& pause) {
+        const auto found = std::find(pause.rendering.begin(), pause.rendering.end(), self);
+        if (found != pause.rendering.end()) {
+            pause.rendering.erase(found);
+        }
+    });
+}
+
+void TavoSDK::PauseFrames() {
+    const std::thread::id self = std::this_thread::get_id();
+    framePause_.Update([](FramePause& pause) { pause.paused = true; });
+    framePause_.WaitUntil([self](const FramePause& pause) {
+        return std::all_of(pause.rendering.begin(), pause.rendering.end(),
+                           [self](std::thread::id thread) { return thread == self; });
+    });
+}
+
+void TavoSDK::ResumeFrames() {
+    framePause_.Update([](FramePause& pause) { pause.paused = false; });
 }
 
 void TavoSDK::SetConfig(const device::Config& config) {
@@ -260,17 +265,14 @@ void TavoSDK::SetConfig(const device::Config& config) {
     const device::Config incoming = config;
     const bool trackingChanged = TrackingValuesDiffer(config_, incoming);
 
-    {
-        std::lock_guard lock(interlacerListLock_);
-        PauseInterlacersLocked();
-    }
+    // Not under the list lock: a frame being waited for may itself need the list (a backlight
+    // request, an interlacer made or destroyed), and the frame gate covers every interlacer,
+    // whenever it was made.
+    PauseFrames();
     // The interlacers must come back even when face tracking throws on its way.
     struct Resume {
         TavoSDK& self;
-        ~Resume() {
-            std::lock_guard lock(self.interlacerListLock_);
-            self.ResumeInterlacersLocked();
-        }
+        ~Resume() { self.ResumeFrames(); }
     };
     {
         Resume resume{*this};
@@ -380,7 +382,13 @@ void TavoSDK::SetFaceTrackingCallback(CTavoSDKFaceTrackingCallback* callback) {
 }
 
 bool TavoSDK::StartFaceTrackingLocked() {
-    return faceTracking_.Start(platform_.get(), assetManager_.get(), config_);
+    const bool started = faceTracking_.Start(platform_.get(), assetManager_.get(), config_);
+    if (!started) {
+        // The failed start forgot the host's camera; so does this copy, or a later restart by
+        // SetConfig would switch a depth-camera session over to it.
+        sharedCameraSink_ = nullptr;
+    }
+    return started;
 }
 
 bool TavoSDK::EnableFaceTracking(bool enable) {
@@ -512,11 +520,6 @@ ThreadedInterlacer* TavoSDK::CreateNewThreadedInterlacer(const ThreadedInterlace
     auto interlacer = std::make_unique<ThreadedInterlacer>(*this, args);
     ThreadedInterlacer* result = interlacer.get();
     std::lock_guard lock(interlacerListLock_);
-    // Made during a configuration change, it waits like the others.
-    if (interlacersPaused_) {
-        interlacer->RequestPauseLocked();
-        interlacer->CheckPauseAcknowledgedLocked(std::this_thread::get_id());
-    }
     interlacers_.push_back(std::move(interlacer));
     return result;
 }

@@ -6,11 +6,13 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "tavo/common/assetManager.h"
 #include "tavo/common/exception.h"
 #include "tavo/common/platform.h"
+#include "tavo/common/waitable.h"
 #include "tavo/device/config.h"
 #include "tavo/sdk/faceTracking.h"
 #include "tavo/sdk/tavoSDK.h"
@@ -86,6 +88,12 @@ class TavoSDK final : public ITavoSDK {
     // Switches the backlight when `on` differs from the state last requested.
     void ForceSetBacklight(bool on);
 
+    // The interlacers' side of the pause by which SetConfig replaces the configuration between
+    // frames, on a render thread around the passes of one frame: EnterFrame waits while another
+    // thread holds the frames paused; LeaveFrame lets a waiting SetConfig go on.
+    void EnterFrame();
+    void LeaveFrame();
+
     // Unchecked views for the render threads, which only run after initialisation.
     const device::Config& config() const { return config_; }
     Platform* platform() const { return platform_.get(); }
@@ -119,9 +127,10 @@ class TavoSDK final : public ITavoSDK {
 
   private:
     void RequireInitialized(const char* message, const SourceLocation& location) const;
-    // Both under the interlacer list lock.
-    void PauseInterlacersLocked();
-    void ResumeInterlacersLocked();
+    // Holds every interlacer out of its passes: frames not begun wait, frames under way are
+    // waited for, except those of the calling thread (SetConfig from inside a frame).
+    void PauseFrames();
+    void ResumeFrames();
     // Under the face tracking lock.
     bool StartFaceTrackingLocked();
     // A tracking switch starts every interlacer's no-face time afresh.
@@ -131,9 +140,13 @@ class TavoSDK final : public ITavoSDK {
     std::unique_ptr<AssetManager> assetManager_;
     std::vector<std::unique_ptr<ThreadedInterlacer>> interlacers_;
     std::mutex interlacerListLock_;
-    // Set while SetConfig holds the interlacers paused, so that one made meanwhile starts
-    // paused too. Guarded by the list lock.
-    bool interlacersPaused_ = false;
+    // Frames under way, by render thread, and whether SetConfig holds new ones back. One gate
+    // for all interlacers, so an interlacer made or destroyed during a pause needs no care.
+    struct FramePause {
+        bool paused = false;
+        std::vector<std::thread::id> rendering;
+    };
+    Waitable<FramePause> framePause_;
     std::mutex backlightLock_;
     std::atomic<int32_t> initialized_{0};
     device::Config config_{};

@@ -47,8 +47,10 @@ class TAVO_API Delegate {
 // may run on any thread: it pauses every interlacer between frames while it replaces the
 // configuration, but host threads other than render threads must not read the configuration
 // (GetConfig, the getters derived from it, GetPrimaryFace) while it runs. The face queries may
-// come from any thread. Locks: the interlacer list lock (membership, the pause, the no-face
-// walk), the backlight lock and the face tracking lock, never held together.
+// come from any thread. Locks: the interlacer list lock (membership and the no-face walk), the
+// backlight lock and the face tracking lock, never held together; SetConfig waits for the
+// frames under way holding none of them. Two SetConfig calls run one after the other, so a
+// frame must not call SetConfig while another thread may be changing the configuration.
 class TAVO_API ITavoSDK {
   public:
     // Slot 0. Null does nothing; an interlacer this SDK did not make is left alone.

@@ -199,9 +199,10 @@ TEST(Paths, LongExecutablePathComesBackWhole) {
     const fs::path copy = dir / "probe";
     fs::copy_file("/proc/self/exe", copy);
     const fs::path result = dir / "result.txt";
-    const std::string command = "'" + copy.string() +
-                                "' --gtest_also_run_disabled_tests --gtest_filter=Paths.DISABLED_WritesExecutablePath"
-                                " > /dev/null 2>&1";
+    const std::string command =
+        "'" + copy.string() +
+        "' --gtest_also_run_disabled_tests --gtest_filter=Paths.DISABLED_WritesExecutablePath"
+        " > /dev/null 2>&1";
     ::setenv("TAVO_LONG_PATH_RESULT", result.c_str(), 1);
     EXPECT_EQ(std::system(command.c_str()), 0);
     std::string reported;

@@ -273,6 +273,21 @@ TEST_F(DeviceConfigTest, Version20NegatesTheCameraAndKeepsItsOtherAxes) {
     EXPECT_FLOAT_EQ(config.theta, 0.75f);
 }
 
+// The report's slant trigonometry at an angle where cos and sin differ plainly from 1 and from
+// the angle itself: the angle is Theta / (3 x panel height) = 6 / 3 = 2 rad.
+TEST_F(DeviceConfigTest, ReportsCosAndSinOfALargeSlantAngle) {
+    ServiceRecord record(2.6f);
+    record.record.panelResolution[1] = 1;
+    record.matrix[0][3] = 6.0f;
+    ConnectTo(record);
+    Config config = HeldConfig();
+    const std::string report = Request(config);
+    EXPECT_NE(report.find("   cos_theta               : -0.416147\n"
+                          "   sin_theta               : 0.909297\n"),
+              std::string::npos)
+        << report;
+}
+
 TEST_F(DeviceConfigTest, LegacyDataCarriesLensValuesInTheVerticalCoefficients) {
     ServiceRecord record(1.0f);
     record.coefficientsY = {1470.0f, 0.25f, -37.0f, 160.0f, 2.5f, 0.0f};

@@ -38,6 +38,13 @@ string(STRIP "${last_output}" libdir)
 if(NOT EXISTS ${libdir}/libtavoSDK-faceTrackingInApp.so)
   message(FATAL_ERROR "pkg-config libdir ${libdir} holds no library")
 endif()
+# The CPU face detector plug-in and its model beside the library, where the loader looks.
+foreach(shipped tavoHeadTrackingBlinkDetectorcpu.so
+    assets/models/face_detection_front_128x128_barracuda.onnx)
+  if(NOT EXISTS ${libdir}/${shipped})
+    message(FATAL_ERROR "${shipped} is not installed beside the library in ${libdir}")
+  endif()
+endforeach()
 run_checked(${PKG_CONFIG} --variable=includedir tavoSDK)
 string(STRIP "${last_output}" includedir)
 if(NOT EXISTS ${includedir}/tavo/common/platform.h)

@@ -25,7 +25,8 @@ std::string OutputFolder() {
 
 }  // namespace
 
-EglContext::EglContext() {
+EglContext::EglContext(EglApi api) {
+    const bool es = api == EglApi::OpenGLES32;
     auto getPlatformDisplay = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
         eglGetProcAddress("eglGetPlatformDisplayEXT"));
     if (getPlatformDisplay == nullptr) {
@@ -43,12 +44,12 @@ EglContext::EglContext() {
         Fail("eglInitialize");
         return;
     }
-    if (eglBindAPI(EGL_OPENGL_API) == EGL_FALSE) {
+    if (eglBindAPI(es ? EGL_OPENGL_ES_API : EGL_OPENGL_API) == EGL_FALSE) {
         Fail("eglBindAPI");
         return;
     }
     const EGLint configAttributes[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE,
-                                       EGL_OPENGL_BIT, EGL_NONE};
+                                       es ? EGL_OPENGL_ES3_BIT : EGL_OPENGL_BIT, EGL_NONE};
     EGLConfig config = nullptr;
     EGLint configCount = 0;
     // Surfaceless contexts need no particular config; take one when offered, else none.
@@ -59,8 +60,8 @@ EglContext::EglContext() {
     const EGLint contextAttributes[] = {EGL_CONTEXT_MAJOR_VERSION,
                                         3,
                                         EGL_CONTEXT_MINOR_VERSION,
-                                        3,
-                                        EGL_CONTEXT_OPENGL_PROFILE_MASK,
+                                        es ? 2 : 3,
+                                        es ? EGL_NONE : EGL_CONTEXT_OPENGL_PROFILE_MASK,
                                         EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
                                         EGL_NONE};
     context_ = eglCreateContext(display_, config, EGL_NO_CONTEXT, contextAttributes);

@@ -7,11 +7,13 @@
 
 namespace tavo::test {
 
+enum class EglApi { OpenGLCore33, OpenGLES32 };
+
 // One context per object, made current on the constructing thread; each thread that draws makes
 // its own. `ok()` is false when no context could be made, and `error()` then says why.
 class EglContext {
   public:
-    EglContext();
+    explicit EglContext(EglApi api = EglApi::OpenGLCore33);
     ~EglContext();
     EglContext(const EglContext&) = delete;
     EglContext& operator=(const EglContext&) = delete;

@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
 #include <thread>
 #include <vector>
 
 #include "sdk/faceTrackingTestSupport.h"
 #include "tavo/sdk/faceTracking.h"
 #include "tavo/sdk/faceTrackingCallback.h"
+#include "threadTestSupport.h"
 
 namespace tavo::sdk {
 namespace {
@@ -98,6 +102,48 @@ TEST(FaceTrackingThreads, QueriesRunAgainstTheDeliveryThread) {
     EXPECT_LE(callback.frames.load(), kFrames);
     EXPECT_LE(callback.faces.load(), callback.frames.load());
     EXPECT_FALSE(log.HasLineStartingWith("error")) << log.Dump();
+}
+
+// Destroyed without Stop while the host's thread is inside the callback of a frame: the
+// engine goes first and waits for that frame, with the service's locks still in place.
+TEST(FaceTrackingThreads, DestructionWithoutStopWaitsForTheFrameUnderWay) {
+    test::LogCapture log;
+    ScriptedDetectorControl detector(TAVO_SCRIPTED_PLUGIN);
+    ASSERT_TRUE(detector.loaded());
+    ScriptedDetectorScript script;
+    script.faces = {test::ScriptedFace()};
+    ASSERT_TRUE(detector.SetScript(script));
+    struct BlockingCallback final : CTavoSDKFaceTrackingCallback {
+        void OnFrame(const head::Frame&) override {
+            if (!entered.exchange(true)) {
+                released.get_future().wait();
+            }
+        }
+        std::atomic<bool> entered{false};
+        std::promise<void> released;
+    } callback;
+
+    test::TestPlatform platform;
+    test::HostCamera camera;
+    auto tracking = std::make_unique<FaceTracking>();
+    tracking->SetSharedCameraSink(&camera.sink);
+    tracking->SetCallback(&callback);
+    ASSERT_TRUE(tracking->Start(&platform, nullptr, test::TrackingConfig())) << log.Dump();
+    ASSERT_TRUE(camera.PushIntrinsics());
+    auto push = std::async(std::launch::async, [&] {
+        camera.PushFrame(Timestamp{Timestamp::Space::System, 1.0});
+    });
+    while (!callback.entered.load()) {
+        std::this_thread::yield();
+    }
+    auto destroyed = std::async(std::launch::async, [&] { tracking.reset(); });
+    EXPECT_EQ(destroyed.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout)
+        << "destruction must wait for the frame under way";
+    callback.released.set_value();
+    tavo::test::FinishesWithin(push, std::chrono::seconds(10), "the push");
+    tavo::test::FinishesWithin(destroyed, std::chrono::seconds(10), "the destruction");
+    // The host's camera outlives the service; its pushes are dropped now.
+    EXPECT_TRUE(camera.PushFrame(Timestamp{Timestamp::Space::System, 2.0}));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The interlacer's side of the SDK: construction, thread binding, the frame skeleton with its
-// face refresh, the no-face state and backlight policy, and the pause handshake.
+// face refresh, the no-face state and backlight policy, and the pause for configuration changes.
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -14,6 +14,7 @@
 #include "opengl/eglContext.h"
 #include "sdk/sdkTestSupport.h"
 #include "tavo/opengl/glLoader.h"
+#include "threadTestSupport.h"
 
 namespace tavo::sdk {
 namespace {
@@ -62,25 +63,18 @@ TEST_F(InterlacerTest, BindingFollowsTheCallingThread) {
 TEST_F(InterlacerTest, InitOnDesiredThreadLoadsOpenGLAndBindsTheThread) {
     tavo::test::EglContext context;
     if (!context.ok()) {
-        GTEST_SKIP() << "no OpenGL context: " << context.error();
+        FAIL() << "no OpenGL context: " << context.error();
     }
     interlacer_->InitOnDesiredThread();
     EXPECT_TRUE(interlacer_->IsOnSameThread(std::this_thread::get_id()));
     EXPECT_TRUE(OVR::GLEContext::GetCurrentContext()->IsInitialized());
 }
 
-TEST_F(InterlacerTest, AFrameRunsItsPassesWhileRenderingAndStampsTheRenderTime) {
+TEST_F(InterlacerTest, AFrameRunsItsPassesAndStampsTheRenderTime) {
     const int64_t before = SteadyNowNs();
     bool ran = false;
-    bool renderingInside = false;
-    Access::RunFrame(*interlacer_, [&] {
-        ran = true;
-        renderingInside = Access::rendering(*interlacer_);
-    });
+    Access::RunFrame(*interlacer_, [&] { ran = true; });
     EXPECT_TRUE(ran);
-    EXPECT_TRUE(renderingInside);
-    EXPECT_FALSE(Access::rendering(*interlacer_));
-    EXPECT_FALSE(Access::pauseAcknowledged(*interlacer_));
     EXPECT_GE(interlacer_->lastRenderTime(), before);
 }
 
@@ -194,45 +188,10 @@ TEST_F(InterlacerTest, TheBacklightPolicyWaitsForTheThresholdAge) {
     EXPECT_FALSE(log_.HasLineStartingWith("info [TavoSDK] NoFaceMode turning off"));
 }
 
-TEST_F(InterlacerTest, ARequestedPauseHoldsTheNextFrameUntilWithdrawn) {
-    Access::RequestPause(*interlacer_);
-    EXPECT_TRUE(Access::CheckPause(*interlacer_)) << "not rendering: acknowledged at once";
-    std::atomic<bool> ran{false};
-    std::thread render([&] {
-        Access::Bind(*interlacer_);
-        Access::RunFrame(*interlacer_, [&] { ran = true; });
-    });
-    std::this_thread::sleep_for(50ms);
-    EXPECT_FALSE(ran.load());
-    EXPECT_TRUE(Access::pauseAcknowledged(*interlacer_));
-    EXPECT_FALSE(Access::rendering(*interlacer_));
-    Access::WithdrawPause(*interlacer_);
-    render.join();
-    EXPECT_TRUE(ran.load());
-    EXPECT_FALSE(Access::pauseAcknowledged(*interlacer_));
-}
-
-TEST_F(InterlacerTest, APauseRequestedDuringAFrameIsAcknowledgedAtItsEnd) {
-    std::promise<void> entered;
-    std::promise<void> release;
-    std::thread render([&] {
-        Access::Bind(*interlacer_);
-        Access::RunFrame(*interlacer_, [&] {
-            entered.set_value();
-            release.get_future().wait();
-        });
-    });
-    entered.get_future().wait();
-    Access::RequestPause(*interlacer_);
-    EXPECT_FALSE(Access::CheckPause(*interlacer_));
-    release.set_value();
-    render.join();
-    EXPECT_TRUE(Access::pauseAcknowledged(*interlacer_)) << "copied from the request";
-    EXPECT_TRUE(Access::CheckPause(*interlacer_));
-    Access::WithdrawPause(*interlacer_);
-}
-
-TEST_F(InterlacerTest, SetConfigWaitsForARunningFrame) {
+// A change waits for the frame under way; a frame begun meanwhile, on another interlacer,
+// waits for the change and sees the new configuration. Both wait asleep.
+TEST_F(InterlacerTest, SetConfigWaitsForARunningFrameAndHoldsTheNextOneBack) {
+    ThreadedInterlacer* second = sdk_->CreateNewThreadedInterlacer({});
     std::promise<void> entered;
     std::promise<void> release;
     float delayAtStart = 0.0f;
@@ -249,29 +208,86 @@ TEST_F(InterlacerTest, SetConfigWaitsForARunningFrame) {
     entered.get_future().wait();
 
     std::atomic<bool> replaced{false};
+    tavo::test::ThreadUsageMeter changing;
     std::thread host([&] {
         device::Config config = sdk_->GetConfig();
         config.faceDelay = 5.0f;
-        ::testing::internal::CaptureStdout();
+        changing = tavo::test::ThreadUsageMeter();
         sdk_->SetConfig(config);
-        ::testing::internal::GetCapturedStdout();
+        changing.Stop();
         replaced = true;
     });
-    std::this_thread::sleep_for(100ms);
+    std::this_thread::sleep_for(200ms);
     EXPECT_FALSE(replaced.load());
+
+    std::atomic<float> delayInSecond{0.0f};
+    tavo::test::ThreadUsageMeter heldBack;
+    std::thread secondRender([&] {
+        Access::Bind(*second);
+        heldBack = tavo::test::ThreadUsageMeter();
+        Access::RunFrame(*second, [&] { delayInSecond = impl().config().faceDelay; });
+        heldBack.Stop();
+    });
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(delayInSecond.load(), 0.0f) << "a frame ran during the change";
+
     release.set_value();
     render.join();
     host.join();
+    secondRender.join();
     EXPECT_TRUE(replaced.load());
     EXPECT_EQ(delayAtStart, 40.0f);
     EXPECT_EQ(delayAtEnd, 40.0f);
+    EXPECT_EQ(delayInSecond.load(), 5.0f);
     EXPECT_EQ(sdk_->GetConfig().faceDelay, 5.0f);
-    EXPECT_FALSE(Access::pauseRequested(*interlacer_));
+    EXPECT_TRUE(changing.slept()) << "SetConfig while it waited: " << changing;
+    EXPECT_TRUE(heldBack.slept()) << "the held-back frame while it waited: " << heldBack;
 
     // The next frame runs at once and sees the new configuration.
     float delayNext = 0.0f;
     Access::RunFrame(*interlacer_, [&] { delayNext = impl().config().faceDelay; });
     EXPECT_EQ(delayNext, 5.0f);
+}
+
+// A render thread's frame asks for what takes the interlacer list while another thread's
+// SetConfig waits for that very frame (the debug menu's backlight button is such a call).
+TEST_F(InterlacerTest, ListOperationsFromAFrameGoOnWhileAConfigurationChangeWaitsForIt) {
+    ThreadedInterlacer* doomed = sdk_->CreateNewThreadedInterlacer({});
+    std::promise<void> entered;
+    std::promise<void> changing;
+    ThreadedInterlacer* made = nullptr;
+    auto frame = std::async(std::launch::async, [&] {
+        Access::Bind(*interlacer_);
+        Access::RunFrame(*interlacer_, [&] {
+            entered.set_value();
+            changing.get_future().wait();
+            // Long enough for SetConfig to be waiting for this frame.
+            std::this_thread::sleep_for(100ms);
+            sdk_->SetBacklight(true);
+            made = sdk_->CreateNewThreadedInterlacer({});
+            sdk_->DestroyThreadedInterlacer(doomed);
+            sdk_->StopTracking();
+            sdk_->StartTracking();
+        });
+    });
+    entered.get_future().wait();
+    auto change = std::async(std::launch::async, [&] {
+        changing.set_value();
+        device::Config config = sdk_->GetConfig();
+        config.faceDelay = 7.0f;
+        sdk_->SetConfig(config);
+    });
+    tavo::test::FinishesWithin(frame, 10s, "the frame's list operations");
+    tavo::test::FinishesWithin(change, 10s, "SetConfig");
+
+    EXPECT_TRUE(impl().backlightOn());
+    // The interlacer made during the change renders with the new configuration.
+    float delay = 0.0f;
+    std::thread([&] {
+        Access::Bind(*made);
+        Access::RunFrame(*made, [&] { delay = impl().config().faceDelay; });
+    }).join();
+    EXPECT_EQ(delay, 7.0f);
 }
 
 TEST_F(InterlacerTest, SetConfigFromInsideItsOwnFrameDoesNotWaitForItself) {
@@ -288,14 +304,16 @@ TEST_F(InterlacerTest, SetConfigFromInsideItsOwnFrameDoesNotWaitForItself) {
     });
     EXPECT_TRUE(done);
     EXPECT_EQ(sdk_->GetConfig().n, 1.5f);
-    EXPECT_FALSE(Access::pauseRequested(*idle));
+    // The pause is over: another interlacer's frame runs at once.
+    bool ran = false;
+    Access::RunFrame(*idle, [&] { ran = true; });
+    EXPECT_TRUE(ran);
 }
 
 TEST_F(InterlacerTest, AThrowingPassLeavesTheFrameProperly) {
     Access::Bind(*interlacer_);
     EXPECT_THROW(Access::RunFrame(*interlacer_, [] { throw std::runtime_error("pass failed"); }),
                  std::runtime_error);
-    EXPECT_FALSE(Access::rendering(*interlacer_));
     // Another thread's configuration change is not held up by the failed frame.
     auto change = std::async(std::launch::async, [this] {
         ::testing::internal::CaptureStdout();
@@ -605,7 +623,6 @@ TEST_F(InterlacerTest, MarkedOperationsFromAnotherThreadThrowAndChangeNothing) {
     EXPECT_EQ(interlacer_->GetShaderDebugMode(), kTavoShaderDebugModeOff);
     EXPECT_EQ(Access::predictedFace(*interlacer_), glm::vec3(0.0f));
     EXPECT_EQ(Access::viewsCount(*interlacer_), 0);
-    EXPECT_FALSE(Access::rendering(*interlacer_));
 }
 
 }  // namespace

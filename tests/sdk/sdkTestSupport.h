@@ -36,20 +36,6 @@ struct ThreadedInterlacerTestAccess {
     static glm::vec3 predictedFace(const ThreadedInterlacer& interlacer) {
         return interlacer.predictedFace_;
     }
-    static bool rendering(const ThreadedInterlacer& interlacer) {
-        return interlacer.rendering_.load();
-    }
-    static bool pauseAcknowledged(const ThreadedInterlacer& interlacer) {
-        return interlacer.pauseAcknowledged_.load();
-    }
-    static bool pauseRequested(const ThreadedInterlacer& interlacer) {
-        return interlacer.pauseRequested_.load();
-    }
-    static void RequestPause(ThreadedInterlacer& interlacer) { interlacer.RequestPauseLocked(); }
-    static bool CheckPause(ThreadedInterlacer& interlacer) {
-        return interlacer.CheckPauseAcknowledgedLocked(std::this_thread::get_id());
-    }
-    static void WithdrawPause(ThreadedInterlacer& interlacer) { interlacer.WithdrawPauseLocked(); }
     static void SetLastRenderTime(ThreadedInterlacer& interlacer, int64_t ns) {
         interlacer.lastRenderTime_.store(ns);
     }

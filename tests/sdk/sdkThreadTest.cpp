@@ -111,9 +111,44 @@ TEST_F(SdkThreads, ConfigurationChangesPauseRenderThreadsBetweenFrames) {
     EXPECT_GT(facesSeen.load(), 0) << log_.Dump();
     for (int r = 0; r < kRenderers; ++r) {
         EXPECT_GT(frames[r].load(), 0) << r;
-        EXPECT_FALSE(Access::pauseRequested(*interlacers[r]));
     }
     EXPECT_EQ(sdk_->GetConfig().faceDelay, static_cast<float>(kChanges - 1));
+}
+
+// A changed camera rate restarts face tracking, which replaces the engine and its shared camera
+// while the host's thread pushes frames as fast as it can: each push is delivered or dropped,
+// and tracking goes on over the host's camera. Meant for AddressSanitizer and ThreadSanitizer.
+TEST_F(SdkThreads, PushesOverlappingFaceTrackingRestartsAreDeliveredOrDropped) {
+    InitializeWithHostCamera();
+    ASSERT_TRUE(sdk_->IsFaceTrackingEnabled()) << log_.Dump();
+    ASSERT_TRUE(camera_.PushIntrinsics());
+    ::testing::internal::CaptureStdout();
+    std::atomic<bool> pushing{true};
+    std::atomic<int> pushed{0};
+    std::thread host([&] {
+        while (pushing.load()) {
+            const double ms = static_cast<double>(impl().platform()->GetTimeNs() / 1000) / 1000.0;
+            if (camera_.PushFrame(Timestamp{Timestamp::Space::System, ms})) {
+                pushed.fetch_add(1, std::memory_order_relaxed);
+            }
+        }
+    });
+    device::Config config = sdk_->GetConfig();
+    for (int i = 0; i < 300; ++i) {
+        config.camera.fps = i % 2 == 0 ? 60 : 90;
+        sdk_->SetConfig(config);
+    }
+    pushing = false;
+    host.join();
+    ::testing::internal::GetCapturedStdout();
+
+    EXPECT_TRUE(sdk_->IsFaceTrackingEnabled()) << log_.Dump();
+    EXPECT_GT(pushed.load(), 0);
+    // The last engine still takes the host's frames.
+    ASSERT_TRUE(camera_.PushIntrinsics());
+    PushFrames(3);
+    glm::vec3 face;
+    EXPECT_TRUE(sdk_->GetNonPredictedPrimaryFace(face)) << log_.Dump();
 }
 
 }  // namespace

@@ -4,10 +4,13 @@
 #include <librealsense2/simulation.h>
 #include <librealsense2/rs.hpp>
 
+#include <algorithm>
+#include <chrono>
 #include <concepts>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -24,6 +27,9 @@ struct rs2_error {
 
 struct rs2_context {
     int api_version = 0;
+    // Shared so that a call in progress outlives the context's release. Guarded by the
+    // simulation's mutex.
+    std::shared_ptr<std::function<void(rs2::event_information&)>> devices_changed;
 };
 
 namespace rs2::detail {
@@ -72,6 +78,8 @@ struct config_data {
 
 struct pipeline_data {
     std::shared_ptr<rs2_context> context;
+    // The requests of the latest start, for a restart on a reconnected device.
+    std::vector<rs2sim_stream_request> requests;
     bool started = false;
     uint64_t generation = 0;
     pipeline_profile active;
@@ -98,12 +106,15 @@ struct simulation {
     std::condition_variable changed;
 
     bool connected = false;
+    // Whether a device was ever described since the last reset, for reconnecting it.
+    bool described = false;
     uint64_t generation = 0;
     std::vector<rs2sim_stream_profile> profiles;
     bool has_depth_sensor = false;
     float depth_scale = 0.001f;
 
     std::map<int, bool> supported_options;
+    std::map<int, option_range> option_ranges;
     std::map<int, float> option_values;
     std::vector<std::pair<rs2_option, float>> option_log;
 
@@ -122,9 +133,33 @@ struct simulation {
 
     std::map<std::string, injected_failure, std::less<>> failures;
     std::map<std::string, int, std::less<>> calls;
+
+    rs2sim_metadata_mode metadata_mode = RS2SIM_METADATA_FULL;
+    int settling_framesets = 0;
+    double device_clock_offset_ms = 0.0;
+    // Frame sets pushed by rs2sim_push_active_frameset since the streaming pipeline started.
+    int framesets_since_start = 0;
+
+    // Live contexts, for their devices-changed callbacks.
+    std::vector<rs2_context*> contexts;
 };
 
 simulation& sim();
+
+// Resolves stream requests against the connected device's profiles; false when one cannot be
+// met. Without requests every stream comes at its first profile. Lock held.
+bool resolve_locked(const std::vector<rs2sim_stream_request>& requests,
+                    std::vector<rs2sim_stream_profile>& resolved);
+// Makes `pipeline` the one streaming, over `resolved` of the connected device. Lock held.
+void start_streaming_locked(pipeline_data& pipeline,
+                            const std::vector<rs2sim_stream_profile>& resolved);
+// Waits on the device's condition until `ready` holds or `limit_ms` (shortened by the wait cap)
+// passes; true when it holds.
+template <typename Ready>
+bool wait_locked(std::unique_lock<std::mutex>& lock, unsigned int limit_ms, Ready&& ready);
+// Tells every live context's callback what a change of the device removed and added; takes the
+// lock itself, and calls the callbacks without it.
+void notify_devices_changed(uint64_t removed_generation, bool added);
 
 // Throws the rs2::error subclass of `type`.
 [[noreturn]] void raise(rs2_exception_type type, const std::string& message, const char* function,
@@ -158,6 +193,27 @@ inline void enter(const char* function, const std::string& args) {
     enter(function, [&] { return args; });
 }
 
+template <typename Ready>
+bool wait_locked(std::unique_lock<std::mutex>& lock, unsigned int limit_ms, Ready&& ready) {
+    simulation& s = sim();
+    const auto started = std::chrono::steady_clock::now();
+    while (!ready()) {
+        // The cap is read afresh after every wake-up, so lowering it releases a waiting caller.
+        unsigned int wait_ms = limit_ms;
+        if (s.max_wait_ms >= 0) {
+            wait_ms = std::min(wait_ms, static_cast<unsigned int>(s.max_wait_ms));
+        }
+        const auto deadline = started + std::chrono::milliseconds(wait_ms);
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        s.changed.wait_until(lock, deadline);
+    }
+    return true;
+}
+
+// A D4xx depth sensor's range of the option.
+option_range default_option_range(rs2_option option);
 const char* option_name(rs2_option option);
 const char* stream_name(rs2_stream stream);
 
@@ -190,6 +246,16 @@ struct access {
     static const std::shared_ptr<config_data>& get(const rs2::config& c) { return c._config; }
     static const std::shared_ptr<pipeline_data>& get(const rs2::pipeline& p) { return p._pipeline; }
     static const std::shared_ptr<rs2_context>& get(const rs2::context& c) { return c._context; }
+    static std::vector<device>& get(rs2::device_list& l) { return l._devices; }
+    static const std::vector<device>& get(const rs2::device_list& l) { return l._devices; }
+    static void set(rs2::event_information& e, std::vector<uint64_t> removed,
+                    rs2::device_list added) {
+        e._removed = std::move(removed);
+        e._added = std::move(added);
+    }
+    static const std::vector<uint64_t>& removed(const rs2::event_information& e) {
+        return e._removed;
+    }
 };
 
 }  // namespace rs2::detail

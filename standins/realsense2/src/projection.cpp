@@ -1,12 +1,19 @@
-// Pinhole projection with the lens distortion models of rs2_distortion.
-//
-// Every model is a map between undistorted normalised coordinates u = (x / z, y / z) and the
-// distorted normalised image point d = ((px - ppx) / fx, (py - ppy) / fy). Where the model
-// defines that map only in one direction, the other is solved numerically, so projection and
-// deprojection are inverses of each other for every model.
+// Pinhole projection with the lens distortion models of rs2_distortion, as the real library
+// computes them today (2.45 and later), its asymmetries included:
+// - Brown-Conrady projects with the forward formula (tangential terms of the undistorted point)
+//   and deprojects by ten fixed-point steps towards its inverse.
+// - Modified and inverse Brown-Conrady project alike: the radial factor first, then tangential
+//   terms of the radially distorted point. Inverse Brown-Conrady deprojects by ten fixed-point
+//   steps towards the inverse of that; modified Brown-Conrady is not undistorted at all.
+// - F-theta deprojects with tan(w rd) / atan(2 tan(w / 2)), which is not the inverse of its
+//   projection atan(2 r tan(w / 2)) / w.
+// - Kannala-Brandt deprojects with at most four Newton steps on theta.
+// Each map works on normalised coordinates: u = (x / z, y / z) undistorted, d = ((px - ppx) / fx,
+// (py - ppy) / fy) distorted.
 #include <librealsense2/rsutil.h>
 
 #include <array>
+#include <cfloat>
 #include <cmath>
 #include <string>
 
@@ -29,94 +36,65 @@ double Radial(const Coefficients& c, double r2) {
     return 1.0 + c.k1 * r2 + c.k2 * r2 * r2 + c.k3 * r2 * r2 * r2;
 }
 
-// Brown-Conrady: radial and tangential terms of the undistorted point.
+// The tangential offset of the point t for a radius r2 that need not be t's own.
+Vec2 Tangential(const Coefficients& c, const Vec2& t, double r2) {
+    return {2.0 * c.p1 * t[0] * t[1] + c.p2 * (r2 + 2.0 * t[0] * t[0]),
+            2.0 * c.p2 * t[0] * t[1] + c.p1 * (r2 + 2.0 * t[1] * t[1])};
+}
+
 Vec2 BrownConrady(const Coefficients& c, const Vec2& u) {
     const double r2 = u[0] * u[0] + u[1] * u[1];
     const double f = Radial(c, r2);
-    return {u[0] * f + 2.0 * c.p1 * u[0] * u[1] + c.p2 * (r2 + 2.0 * u[0] * u[0]),
-            u[1] * f + c.p1 * (r2 + 2.0 * u[1] * u[1]) + 2.0 * c.p2 * u[0] * u[1]};
+    const Vec2 t = Tangential(c, u, r2);
+    return {u[0] * f + t[0], u[1] * f + t[1]};
 }
 
-// The modified form: tangential terms of the radially distorted point, radius of the original.
 Vec2 ModifiedBrownConrady(const Coefficients& c, const Vec2& u) {
     const double r2 = u[0] * u[0] + u[1] * u[1];
     const double f = Radial(c, r2);
-    const double x = u[0] * f;
-    const double y = u[1] * f;
-    return {x + 2.0 * c.p1 * x * y + c.p2 * (r2 + 2.0 * x * x),
-            y + 2.0 * c.p2 * x * y + c.p1 * (r2 + 2.0 * y * y)};
+    const Vec2 scaled = {u[0] * f, u[1] * f};
+    const Vec2 t = Tangential(c, scaled, r2);
+    return {scaled[0] + t[0], scaled[1] + t[1]};
 }
 
-// Solves map(v) = target by Newton's method with a numerical Jacobian, from v = target. The
-// distortions of real lenses are close to the identity, so this converges in a few steps.
-template <typename Map>
-Vec2 Invert(const Map& map, const Vec2& target) {
-    Vec2 v = target;
-    for (int iteration = 0; iteration < 30; ++iteration) {
-        const Vec2 value = map(v);
-        const Vec2 residual = {target[0] - value[0], target[1] - value[1]};
-        if (std::abs(residual[0]) < 1e-14 && std::abs(residual[1]) < 1e-14) {
-            break;
-        }
-        const double h = 1e-7;
-        const Vec2 dx = map({v[0] + h, v[1]});
-        const Vec2 dy = map({v[0], v[1] + h});
-        const double a = (dx[0] - value[0]) / h;
-        const double b = (dy[0] - value[0]) / h;
-        const double c = (dx[1] - value[1]) / h;
-        const double d = (dy[1] - value[1]) / h;
-        const double determinant = a * d - b * c;
-        if (!std::isfinite(determinant) || std::abs(determinant) < 1e-300) {
-            break;
-        }
-        v[0] += (d * residual[0] - b * residual[1]) / determinant;
-        v[1] += (a * residual[1] - c * residual[0]) / determinant;
+// Ten steps of u <- (d - tangential) / radial(u), from u = d. The tangential terms are those of
+// u itself (Brown-Conrady) or of the radially scaled u (inverse Brown-Conrady).
+Vec2 FixedPointUndistort(const Coefficients& c, const Vec2& d, bool tangentialOfScaled) {
+    Vec2 u = d;
+    for (int step = 0; step < 10; ++step) {
+        const double r2 = u[0] * u[0] + u[1] * u[1];
+        const double f = Radial(c, r2);
+        const Vec2 source = tangentialOfScaled ? Vec2{u[0] * f, u[1] * f} : u;
+        const Vec2 t = Tangential(c, source, r2);
+        u = {(d[0] - t[0]) / f, (d[1] - t[1]) / f};
     }
-    return v;
+    return u;
 }
 
-// Scales u to the distorted radius of a radially symmetric model.
+// Scales a point of radius `from` to radius `to`; radii below FLT_EPSILON count as FLT_EPSILON.
 Vec2 ScaleRadius(const Vec2& u, double from, double to) {
-    if (from <= 0.0) {
-        return u;
-    }
+    from = std::max(from, static_cast<double>(FLT_EPSILON));
     return {u[0] * to / from, u[1] * to / from};
 }
 
-// F-theta: rd = atan(2 r tan(w / 2)) / w; the identity as w goes to 0.
-double FthetaForward(double w, double r) {
-    if (std::abs(w) < 1e-9) {
-        return r;
-    }
-    return std::atan(2.0 * r * std::tan(w / 2.0)) / w;
-}
-
-double FthetaInverse(double w, double rd) {
-    if (std::abs(w) < 1e-9) {
-        return rd;
-    }
-    return std::tan(rd * w) / (2.0 * std::tan(w / 2.0));
-}
-
-// Kannala-Brandt: theta_d = theta (1 + k1 theta^2 + k2 theta^4 + k3 theta^6 + k4 theta^8).
-double KannalaBrandtThetaD(const rs2_intrinsics& in, double theta) {
+double KannalaBrandtSeries(const rs2_intrinsics& in, double theta) {
     const double t2 = theta * theta;
-    return theta * (1.0 + t2 * (in.coeffs[0] +
-                                t2 * (in.coeffs[1] + t2 * (in.coeffs[2] + t2 * in.coeffs[3]))));
+    return 1.0 +
+           t2 * (in.coeffs[0] + t2 * (in.coeffs[1] + t2 * (in.coeffs[2] + t2 * in.coeffs[3])));
 }
 
-double KannalaBrandtTheta(const rs2_intrinsics& in, double thetaD) {
-    double theta = thetaD;
-    for (int iteration = 0; iteration < 30; ++iteration) {
+double KannalaBrandtTheta(const rs2_intrinsics& in, double rd) {
+    double theta = rd;
+    for (int step = 0; step < 4; ++step) {
         const double t2 = theta * theta;
-        const double value = KannalaBrandtThetaD(in, theta) - thetaD;
+        const double value = theta * KannalaBrandtSeries(in, theta) - rd;
+        if (std::abs(value) < FLT_EPSILON) {
+            break;
+        }
         const double slope =
             1.0 +
             t2 * (3.0 * in.coeffs[0] +
-                  t2 * (5.0 * in.coeffs[1] + t2 * (7.0 * in.coeffs[2] + t2 * 9.0 * in.coeffs[3])));
-        if (std::abs(value) < 1e-15 || slope == 0.0) {
-            break;
-        }
+                  t2 * (5.0 * in.coeffs[1] + t2 * (7.0 * in.coeffs[2] + 9.0 * t2 * in.coeffs[3])));
         theta -= value / slope;
     }
     return theta;
@@ -128,16 +106,17 @@ Vec2 Distort(const rs2_intrinsics& in, const Vec2& u) {
         case RS2_DISTORTION_BROWN_CONRADY:
             return BrownConrady(c, u);
         case RS2_DISTORTION_MODIFIED_BROWN_CONRADY:
-            return ModifiedBrownConrady(c, u);
         case RS2_DISTORTION_INVERSE_BROWN_CONRADY:
-            return Invert([&](const Vec2& d) { return BrownConrady(c, d); }, u);
+            return ModifiedBrownConrady(c, u);
         case RS2_DISTORTION_FTHETA: {
-            const double r = std::hypot(u[0], u[1]);
-            return ScaleRadius(u, r, FthetaForward(in.coeffs[0], r));
+            const double r = std::max(std::hypot(u[0], u[1]), static_cast<double>(FLT_EPSILON));
+            const double w = in.coeffs[0];
+            return ScaleRadius(u, r, std::atan(2.0 * r * std::tan(w / 2.0)) / w);
         }
         case RS2_DISTORTION_KANNALA_BRANDT4: {
-            const double r = std::hypot(u[0], u[1]);
-            return ScaleRadius(u, r, KannalaBrandtThetaD(in, std::atan(r)));
+            const double r = std::max(std::hypot(u[0], u[1]), static_cast<double>(FLT_EPSILON));
+            const double theta = std::atan(r);
+            return ScaleRadius(u, r, theta * KannalaBrandtSeries(in, theta));
         }
         case RS2_DISTORTION_NONE:
         case RS2_DISTORTION_COUNT:
@@ -150,20 +129,20 @@ Vec2 Undistort(const rs2_intrinsics& in, const Vec2& d) {
     const Coefficients c = BrownCoefficients(in);
     switch (in.model) {
         case RS2_DISTORTION_BROWN_CONRADY:
-            return Invert([&](const Vec2& u) { return BrownConrady(c, u); }, d);
-        case RS2_DISTORTION_MODIFIED_BROWN_CONRADY:
-            return Invert([&](const Vec2& u) { return ModifiedBrownConrady(c, u); }, d);
-        // The coefficients describe this direction.
+            return FixedPointUndistort(c, d, false);
         case RS2_DISTORTION_INVERSE_BROWN_CONRADY:
-            return BrownConrady(c, d);
+            return FixedPointUndistort(c, d, true);
         case RS2_DISTORTION_FTHETA: {
-            const double rd = std::hypot(d[0], d[1]);
-            return ScaleRadius(d, rd, FthetaInverse(in.coeffs[0], rd));
+            const double rd = std::max(std::hypot(d[0], d[1]), static_cast<double>(FLT_EPSILON));
+            const double w = in.coeffs[0];
+            return ScaleRadius(d, rd, std::tan(w * rd) / std::atan(2.0 * std::tan(w / 2.0)));
         }
         case RS2_DISTORTION_KANNALA_BRANDT4: {
-            const double rd = std::hypot(d[0], d[1]);
+            const double rd = std::max(std::hypot(d[0], d[1]), static_cast<double>(FLT_EPSILON));
             return ScaleRadius(d, rd, std::tan(KannalaBrandtTheta(in, rd)));
         }
+        // An image distorted forward cannot be undistorted; the library deprojects it as it is.
+        case RS2_DISTORTION_MODIFIED_BROWN_CONRADY:
         case RS2_DISTORTION_NONE:
         case RS2_DISTORTION_COUNT:
             break;

@@ -1,6 +1,7 @@
 // The rs2 classes and plain functions of the stand-in, answered by the simulated device.
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <sstream>
 #include <string_view>
@@ -79,6 +80,23 @@ void check_generation_locked(uint64_t generation, const char* function, const st
     }
 }
 
+// A sensor of the connected device that supports `option`, or the error the library raises.
+void check_option_locked(const std::shared_ptr<sensor_data>& sensor, rs2_option option,
+                         const char* function, const std::string& args) {
+    if (!sensor) {
+        raise(RS2_EXCEPTION_TYPE_INVALID_VALUE, "null pointer passed for argument \"options\"",
+              function, args);
+    }
+    check_generation_locked(sensor->generation, function, args);
+    const auto& supported = sim().supported_options;
+    auto found = supported.find(option);
+    if (!sensor->depth || found == supported.end() || !found->second) {
+        raise(RS2_EXCEPTION_TYPE_INVALID_VALUE,
+              "object doesn't support option #" + std::to_string(static_cast<int>(option)),
+              function, args);
+    }
+}
+
 bool matches(const rs2sim_stream_request& request, const rs2sim_stream_profile& profile) {
     return request.stream == profile.stream &&
            (request.index == -1 || request.index == profile.index) &&
@@ -100,6 +118,81 @@ void stop_streaming_locked(const pipeline_data* pipeline) {
 }
 
 }  // namespace
+
+bool resolve_locked(const std::vector<rs2sim_stream_request>& requests,
+                    std::vector<rs2sim_stream_profile>& resolved) {
+    simulation& s = sim();
+    resolved.clear();
+    if (requests.empty()) {
+        for (const rs2sim_stream_profile& profile : s.profiles) {
+            bool seen = std::any_of(resolved.begin(), resolved.end(), [&](const auto& other) {
+                return other.stream == profile.stream && other.index == profile.index;
+            });
+            if (!seen) {
+                resolved.push_back(profile);
+            }
+        }
+    }
+    for (const rs2sim_stream_request& request : requests) {
+        auto found = std::find_if(s.profiles.begin(), s.profiles.end(),
+                                  [&](const auto& profile) { return matches(request, profile); });
+        if (found == s.profiles.end()) {
+            return false;
+        }
+        resolved.push_back(*found);
+    }
+    return true;
+}
+
+void start_streaming_locked(pipeline_data& pipeline,
+                            const std::vector<rs2sim_stream_profile>& resolved) {
+    simulation& s = sim();
+    auto profiles = std::make_shared<profile_set_data>();
+    for (const rs2sim_stream_profile& profile : resolved) {
+        stream_profile handle;
+        access::set(handle, std::make_shared<const profile_data>(profile_data{profile}));
+        profiles->streams.push_back(handle);
+    }
+    access::set(profiles->owner, std::make_shared<device_data>(
+                                     device_data{s.generation, s.has_depth_sensor, s.depth_scale}));
+    access::set(pipeline.active, profiles);
+    pipeline.started = true;
+    pipeline.generation = s.generation;
+    s.streaming = &pipeline;
+    s.active = resolved;
+    s.queue.clear();
+    s.framesets_since_start = 0;
+    ++s.starts;
+}
+
+void notify_devices_changed(uint64_t removed_generation, bool added) {
+    std::vector<std::shared_ptr<std::function<void(rs2::event_information&)>>> callbacks;
+    rs2::event_information event;
+    {
+        simulation& s = sim();
+        std::lock_guard lock(s.mutex);
+        for (const rs2_context* context : s.contexts) {
+            if (context->devices_changed) {
+                callbacks.push_back(context->devices_changed);
+            }
+        }
+        std::vector<uint64_t> removed;
+        if (removed_generation != 0) {
+            removed.push_back(removed_generation);
+        }
+        rs2::device_list added_devices;
+        if (added && s.connected) {
+            device connected;
+            access::set(connected, std::make_shared<device_data>(device_data{
+                                       s.generation, s.has_depth_sensor, s.depth_scale}));
+            access::get(added_devices).push_back(connected);
+        }
+        access::set(event, std::move(removed), std::move(added_devices));
+    }
+    for (const auto& callback : callbacks) {
+        (*callback)(event);
+    }
+}
 
 simulation& sim() {
     // Never destroyed, so that handles released during process exit still find it.
@@ -139,6 +232,25 @@ bool take_failure_locked(const char* function, rs2_exception_type& type, std::st
     type = failure.type;
     message = failure.message;
     return true;
+}
+
+option_range default_option_range(rs2_option option) {
+    switch (option) {
+        case RS2_OPTION_EXPOSURE:
+            return {1.0f, 165000.0f, 8500.0f, 1.0f};
+        case RS2_OPTION_GAIN:
+            return {16.0f, 248.0f, 16.0f, 1.0f};
+        case RS2_OPTION_ENABLE_AUTO_EXPOSURE:
+        case RS2_OPTION_GLOBAL_TIME_ENABLED:
+            return {0.0f, 1.0f, 1.0f, 1.0f};
+        case RS2_OPTION_LASER_POWER:
+            return {0.0f, 360.0f, 150.0f, 30.0f};
+        case RS2_OPTION_EMITTER_ENABLED:
+            return {0.0f, 2.0f, 1.0f, 1.0f};
+        case RS2_OPTION_DEPTH_UNITS:
+            return {0.000001f, 0.01f, 0.001f, 0.000001f};
+    }
+    return {0.0f, 0.0f, 0.0f, 0.0f};
 }
 
 const char* option_name(rs2_option option) {
@@ -243,11 +355,26 @@ rs2_context* rs2_create_context(int api_version, rs2_error** error) {
         }
         return nullptr;
     }
-    return new rs2_context{api_version};
+    auto* context = new rs2_context{api_version, nullptr};
+    std::lock_guard lock(sim().mutex);
+    sim().contexts.push_back(context);
+    return context;
 }
 
 void rs2_delete_context(rs2_context* context) {
+    if (!context) {
+        return;
+    }
+    {
+        std::lock_guard lock(sim().mutex);
+        auto& contexts = sim().contexts;
+        contexts.erase(std::remove(contexts.begin(), contexts.end(), context), contexts.end());
+    }
     delete context;
+}
+
+const char* rs2_option_to_string(rs2_option option) {
+    return rs2::detail::option_name(option);
 }
 
 rs2_time_t rs2_get_time(rs2_error** /*error*/) {
@@ -313,6 +440,61 @@ context::context() {
 
 context::context(std::shared_ptr<rs2_context> ctx) : _context(std::move(ctx)) {}
 
+device_list context::query_devices() const {
+    simulation& s = sim();
+    std::lock_guard lock(s.mutex);
+    enter_locked("rs2_query_devices", "context");
+    device_list list;
+    if (s.connected) {
+        device connected;
+        access::set(connected, std::make_shared<detail::device_data>(detail::device_data{
+                                   s.generation, s.has_depth_sensor, s.depth_scale}));
+        access::get(list).push_back(connected);
+    }
+    return list;
+}
+
+void context::set_devices_changed_function(std::function<void(event_information&)> callback) {
+    std::lock_guard lock(sim().mutex);
+    if (_context) {
+        _context->devices_changed =
+            std::make_shared<std::function<void(event_information&)>>(std::move(callback));
+    }
+}
+
+// ---- device lists and change events ----
+
+device_list::device_list() = default;
+
+uint32_t device_list::size() const {
+    return static_cast<uint32_t>(_devices.size());
+}
+
+device device_list::operator[](uint32_t index) const {
+    if (index >= _devices.size()) {
+        raise(RS2_EXCEPTION_TYPE_INVALID_VALUE, "out of range value for argument \"index\"",
+              "rs2_create_device", "info_list, index:" + std::to_string(index));
+    }
+    return _devices[index];
+}
+
+bool event_information::was_removed(const device& dev) const {
+    const auto& data = access::get(dev);
+    return data && std::find(_removed.begin(), _removed.end(), data->generation) != _removed.end();
+}
+
+bool event_information::was_added(const device& dev) const {
+    const auto& data = access::get(dev);
+    const auto& added = access::get(_added);
+    return data && std::any_of(added.begin(), added.end(), [&](const device& other) {
+               return access::get(other)->generation == data->generation;
+           });
+}
+
+device_list event_information::get_new_devices() const {
+    return _added;
+}
+
 // ---- stream profiles ----
 
 stream_profile::stream_profile() = default;
@@ -376,21 +558,35 @@ bool options::supports(rs2_option option) const {
     return found != s.supported_options.end() && found->second;
 }
 
+option_range options::get_option_range(rs2_option option) const {
+    const std::string args = std::string("options, option:") + detail::option_name(option);
+    simulation& s = sim();
+    std::lock_guard lock(s.mutex);
+    enter_locked("rs2_get_option_range", args);
+    detail::check_option_locked(_sensor, option, "rs2_get_option_range", args);
+    return s.option_ranges[option];
+}
+
 void options::set_option(rs2_option option, float value) const {
     const std::string args = std::string("options, option:") + detail::option_name(option) +
                              ", value:" + detail::number_text(value);
     simulation& s = sim();
     std::lock_guard lock(s.mutex);
     enter_locked("rs2_set_option", args);
-    if (!_sensor) {
-        raise(RS2_EXCEPTION_TYPE_INVALID_VALUE, "null pointer passed for argument \"options\"",
-              "rs2_set_option", args);
+    detail::check_option_locked(_sensor, option, "rs2_set_option", args);
+    // As the real sensors do: the value must lie in the range and on one of its steps.
+    const option_range& range = s.option_ranges[option];
+    bool valid = value >= range.min && value <= range.max;
+    if (valid && range.step > 0.0f) {
+        const double steps = (static_cast<double>(value) - range.min) / range.step;
+        valid = std::abs(steps - std::round(steps)) < 1e-3;
     }
-    detail::check_generation_locked(_sensor->generation, "rs2_set_option", args);
-    auto found = s.supported_options.find(option);
-    if (!_sensor->depth || found == s.supported_options.end() || !found->second) {
+    if (!valid) {
         raise(RS2_EXCEPTION_TYPE_INVALID_VALUE,
-              "object doesn't support option #" + std::to_string(static_cast<int>(option)),
+              "value " + detail::number_text(value) + " of option " + detail::option_name(option) +
+                  " is outside its range [" + detail::number_text(range.min) + ", " +
+                  detail::number_text(range.max) + "] in steps of " +
+                  detail::number_text(range.step),
               "rs2_set_option", args);
     }
     s.option_values[option] = value;
@@ -557,6 +753,23 @@ depth_frame frameset::get_depth_frame() const {
     return first_or_default(RS2_STREAM_DEPTH, RS2_FORMAT_Z16);
 }
 
+video_frame frameset::get_infrared_frame(size_t index) const {
+    if (index == 0) {
+        return first_or_default(RS2_STREAM_INFRARED);
+    }
+    frame result;
+    if (_frame) {
+        for (const auto& child : _frame->children) {
+            if (child->stream == RS2_STREAM_INFRARED &&
+                static_cast<size_t>(child->index) == index) {
+                access::set(result, child);
+                break;
+            }
+        }
+    }
+    return result;
+}
+
 // ---- configuration and pipeline ----
 
 config::config() : _config(std::make_shared<detail::config_data>()) {}
@@ -612,60 +825,28 @@ pipeline_profile pipeline::start() {
 pipeline_profile pipeline::start(const config& config) {
     const char* function = "rs2_pipeline_start_with_config";
     simulation& s = sim();
-    std::lock_guard lock(s.mutex);
+    std::unique_lock lock(s.mutex);
     s.requests = access::get(config)->requests;
     enter_locked(function, "pipe, config");
     if (_pipeline->started) {
         raise(RS2_EXCEPTION_TYPE_WRONG_API_CALL_SEQUENCE, "start() cannot be called before stop()",
               function, "pipe, config");
     }
-    if (!s.connected) {
+    // The real pipeline waits for a device to appear, three times five seconds, before it gives
+    // up.
+    constexpr unsigned int kDeviceWaitMs = 15000;
+    if (!detail::wait_locked(lock, kDeviceWaitMs, [&] { return s.connected; })) {
         raise(RS2_EXCEPTION_TYPE_UNKNOWN, "No device connected", function, "pipe, config");
     }
     if (s.streaming) {
         raise(RS2_EXCEPTION_TYPE_BACKEND, "Device or resource busy", function, "pipe, config");
     }
-
     std::vector<rs2sim_stream_profile> resolved;
-    if (s.requests.empty()) {
-        // Without requests every stream of the device comes at its first profile.
-        for (const rs2sim_stream_profile& profile : s.profiles) {
-            bool seen = std::any_of(resolved.begin(), resolved.end(), [&](const auto& other) {
-                return other.stream == profile.stream && other.index == profile.index;
-            });
-            if (!seen) {
-                resolved.push_back(profile);
-            }
-        }
+    if (!detail::resolve_locked(s.requests, resolved)) {
+        raise(RS2_EXCEPTION_TYPE_UNKNOWN, "Couldn't resolve requests", function, "pipe, config");
     }
-    for (const rs2sim_stream_request& request : s.requests) {
-        auto found = std::find_if(s.profiles.begin(), s.profiles.end(), [&](const auto& profile) {
-            return detail::matches(request, profile);
-        });
-        if (found == s.profiles.end()) {
-            raise(RS2_EXCEPTION_TYPE_UNKNOWN, "Couldn't resolve requests", function,
-                  "pipe, config");
-        }
-        resolved.push_back(*found);
-    }
-
-    auto profiles = std::make_shared<detail::profile_set_data>();
-    for (const rs2sim_stream_profile& profile : resolved) {
-        stream_profile handle;
-        access::set(handle,
-                    std::make_shared<const detail::profile_data>(detail::profile_data{profile}));
-        profiles->streams.push_back(handle);
-    }
-    access::set(profiles->owner, std::make_shared<detail::device_data>(detail::device_data{
-                                     s.generation, s.has_depth_sensor, s.depth_scale}));
-
-    access::set(_pipeline->active, profiles);
-    _pipeline->started = true;
-    _pipeline->generation = s.generation;
-    s.streaming = _pipeline.get();
-    s.active = resolved;
-    s.queue.clear();
-    ++s.starts;
+    _pipeline->requests = s.requests;
+    detail::start_streaming_locked(*_pipeline, resolved);
     return _pipeline->active;
 }
 
@@ -694,16 +875,18 @@ frameset pipeline::wait_for_frames(unsigned int timeout_ms) const {
               "wait_for_frames cannot be called before start()", function, args);
     }
     const std::string timeout_message = "Frame didn't arrive within " + std::to_string(timeout_ms);
-    const auto started = std::chrono::steady_clock::now();
+    auto device_lost = [&] { return !s.connected || s.generation != _pipeline->generation; };
+    bool restarted = false;
     for (;;) {
-        if (!s.connected || s.generation != _pipeline->generation) {
-            raise(RS2_EXCEPTION_TYPE_CAMERA_DISCONNECTED, "Device disconnected", function, args);
-        }
-        if (s.streaming != _pipeline.get()) {
+        // A lost device is no error here: its frames just stop coming.
+        const bool ready = detail::wait_locked(lock, timeout_ms, [&] {
+            return !device_lost() && (s.streaming != _pipeline.get() || !s.queue.empty());
+        });
+        if (ready && s.streaming != _pipeline.get()) {
             raise(RS2_EXCEPTION_TYPE_WRONG_API_CALL_SEQUENCE,
                   "wait_for_frames cannot be called before start()", function, args);
         }
-        if (!s.queue.empty()) {
+        if (ready) {
             detail::queued_frameset next = std::move(s.queue.front());
             s.queue.pop_front();
             if (next.timeout) {
@@ -714,16 +897,18 @@ frameset pipeline::wait_for_frames(unsigned int timeout_ms) const {
             access::set(result, std::move(next.frames));
             return result;
         }
-        // The cap is read afresh after every wake-up, so lowering it releases a waiting caller.
-        unsigned int wait_ms = timeout_ms;
-        if (s.max_wait_ms >= 0) {
-            wait_ms = std::min(wait_ms, static_cast<unsigned int>(s.max_wait_ms));
-        }
-        const auto deadline = started + std::chrono::milliseconds(wait_ms);
-        if (std::chrono::steady_clock::now() >= deadline) {
+        if (!device_lost() || restarted) {
             raise(RS2_EXCEPTION_TYPE_UNKNOWN, timeout_message, function, args);
         }
-        s.changed.wait_until(lock, deadline);
+        // As the real pipeline does when its wait runs out with its device gone: start again
+        // with the same requests on whatever device is there, and wait once more.
+        std::vector<rs2sim_stream_profile> resolved;
+        if (!s.connected || s.streaming || !detail::resolve_locked(_pipeline->requests, resolved)) {
+            raise(RS2_EXCEPTION_TYPE_UNKNOWN,
+                  "Device disconnected. Failed to reconnect: No device connected", function, args);
+        }
+        detail::start_streaming_locked(*_pipeline, resolved);
+        restarted = true;
     }
 }
 

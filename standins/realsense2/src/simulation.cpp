@@ -41,15 +41,36 @@ int bytes_per_pixel(rs2_format format) {
     return 1;
 }
 
-// Drops everything tied to the current connection; the next one starts afresh.
-void disconnect_locked() {
+// Drops everything tied to the current connection; the next one starts afresh. Returns the
+// generation of the device it removed, 0 when none was connected.
+uint64_t disconnect_locked() {
     simulation& s = sim();
+    const uint64_t removed = s.connected ? s.generation : 0;
     s.connected = false;
     ++s.generation;
     s.streaming = nullptr;
     s.active.clear();
     s.queue.clear();
     s.changed.notify_all();
+    return removed;
+}
+
+// A fresh connection of the described device: options at their defaults. Returns the generation
+// of the device it replaced, 0 when none was connected.
+uint64_t connect_locked() {
+    simulation& s = sim();
+    const uint64_t removed = disconnect_locked();
+    s.connected = true;
+    s.supported_options.clear();
+    s.option_ranges.clear();
+    for (rs2_option option : kAllOptions) {
+        s.supported_options[option] = true;
+        s.option_ranges[option] = rs2::detail::default_option_range(option);
+    }
+    s.option_values.clear();
+    s.option_log.clear();
+    s.changed.notify_all();
+    return removed;
 }
 
 std::shared_ptr<rs2::detail::frame_data> make_frame_locked(const rs2sim_frame& source) {
@@ -76,27 +97,41 @@ std::shared_ptr<rs2::detail::frame_data> make_frame_locked(const rs2sim_frame& s
     return frame;
 }
 
+// Forgets the described device and every scripted behaviour. Lock held.
+void reset_locked();
+
 }  // namespace
 
 extern "C" {
 
 void rs2sim_connect_device(const rs2sim_device_desc* desc) {
     simulation& s = sim();
-    std::lock_guard lock(s.mutex);
-    disconnect_locked();
-    s.connected = true;
-    s.profiles.clear();
-    if (desc && desc->profiles && desc->profile_count > 0) {
-        s.profiles.assign(desc->profiles, desc->profiles + desc->profile_count);
+    uint64_t removed = 0;
+    {
+        std::lock_guard lock(s.mutex);
+        s.profiles.clear();
+        if (desc && desc->profiles && desc->profile_count > 0) {
+            s.profiles.assign(desc->profiles, desc->profiles + desc->profile_count);
+        }
+        s.has_depth_sensor = desc && desc->has_depth_sensor != 0;
+        s.depth_scale = desc && desc->depth_scale > 0.0f ? desc->depth_scale : 0.001f;
+        s.described = true;
+        removed = connect_locked();
     }
-    s.has_depth_sensor = desc && desc->has_depth_sensor != 0;
-    s.depth_scale = desc && desc->depth_scale > 0.0f ? desc->depth_scale : 0.001f;
-    s.supported_options.clear();
-    for (rs2_option option : kAllOptions) {
-        s.supported_options[option] = true;
+    rs2::detail::notify_devices_changed(removed, true);
+}
+
+void rs2sim_reconnect_device(void) {
+    simulation& s = sim();
+    uint64_t removed = 0;
+    {
+        std::lock_guard lock(s.mutex);
+        if (!s.described) {
+            return;
+        }
+        removed = connect_locked();
     }
-    s.option_values.clear();
-    s.option_log.clear();
+    rs2::detail::notify_devices_changed(removed, true);
 }
 
 void rs2sim_default_intrinsics(int width, int height, rs2_intrinsics* intrinsics) {
@@ -143,15 +178,52 @@ void rs2sim_connect_default_device(void) {
 }
 
 void rs2sim_disconnect_device(void) {
-    std::lock_guard lock(sim().mutex);
-    disconnect_locked();
+    uint64_t removed = 0;
+    {
+        std::lock_guard lock(sim().mutex);
+        removed = disconnect_locked();
+    }
+    if (removed != 0) {
+        rs2::detail::notify_devices_changed(removed, false);
+    }
 }
 
 void rs2sim_reset(void) {
     simulation& s = sim();
-    std::lock_guard lock(s.mutex);
-    disconnect_locked();
+    uint64_t removed = 0;
+    {
+        std::lock_guard lock(s.mutex);
+        removed = disconnect_locked();
+        reset_locked();
+    }
+    if (removed != 0) {
+        rs2::detail::notify_devices_changed(removed, false);
+    }
+}
+
+void rs2sim_set_frame_metadata(rs2sim_metadata_mode mode) {
+    std::lock_guard lock(sim().mutex);
+    sim().metadata_mode = mode;
+}
+
+void rs2sim_set_global_time_settling(int framesets, double device_clock_offset_ms) {
+    std::lock_guard lock(sim().mutex);
+    sim().settling_framesets = std::max(framesets, 0);
+    sim().device_clock_offset_ms = device_clock_offset_ms;
+}
+
+void rs2sim_set_option_range(rs2_option option, float min, float max, float step, float def) {
+    std::lock_guard lock(sim().mutex);
+    sim().option_ranges[option] = rs2::option_range{min, max, def, step};
+}
+}  // extern "C"
+
+namespace {
+
+void reset_locked() {
+    simulation& s = sim();
     s.profiles.clear();
+    s.described = false;
     s.has_depth_sensor = false;
     s.depth_scale = 0.001f;
     s.supported_options.clear();
@@ -166,7 +238,15 @@ void rs2sim_reset(void) {
     s.frame_counter = 0;
     s.failures.clear();
     s.calls.clear();
+    s.metadata_mode = RS2SIM_METADATA_FULL;
+    s.settling_framesets = 0;
+    s.device_clock_offset_ms = 0.0;
+    s.framesets_since_start = 0;
 }
+
+}  // namespace
+
+extern "C" {
 
 void rs2sim_set_option_supported(rs2_option option, int supported) {
     std::lock_guard lock(sim().mutex);
@@ -279,7 +359,21 @@ int rs2sim_push_active_frameset(double timestamp_ms, uint8_t infrared_value, uin
     }
     auto set = std::make_shared<rs2::detail::frame_data>();
     set->composite = true;
-    const auto microseconds = static_cast<rs2_metadata_type>(timestamp_ms * 1000.0);
+    const double device_ms = timestamp_ms + s.device_clock_offset_ms;
+    const auto device_us = static_cast<rs2_metadata_type>(device_ms * 1000.0);
+    auto global_option = s.option_values.find(RS2_OPTION_GLOBAL_TIME_ENABLED);
+    const bool global_enabled =
+        global_option == s.option_values.end() || global_option->second != 0.0f;
+    const bool settled = s.framesets_since_start >= s.settling_framesets;
+    ++s.framesets_since_start;
+    rs2_timestamp_domain domain = RS2_TIMESTAMP_DOMAIN_SYSTEM_TIME;
+    double stamp = timestamp_ms;
+    if (s.metadata_mode != RS2SIM_METADATA_NONE) {
+        // Without the device's own time stamps the library has only the host's arrival time.
+        domain = global_enabled && settled ? RS2_TIMESTAMP_DOMAIN_GLOBAL_TIME
+                                           : RS2_TIMESTAMP_DOMAIN_HARDWARE_CLOCK;
+        stamp = domain == RS2_TIMESTAMP_DOMAIN_GLOBAL_TIME ? timestamp_ms : device_ms;
+    }
     bool infrared = false;
     bool depth = false;
     for (const rs2sim_stream_profile& profile : s.active) {
@@ -297,8 +391,8 @@ int rs2sim_push_active_frameset(double timestamp_ms, uint8_t infrared_value, uin
         frame.format = isDepth ? RS2_FORMAT_Z16 : RS2_FORMAT_Y8;
         frame.width = profile.intrinsics.width;
         frame.height = profile.intrinsics.height;
-        frame.timestamp_ms = timestamp_ms;
-        frame.domain = RS2_TIMESTAMP_DOMAIN_GLOBAL_TIME;
+        frame.timestamp_ms = stamp;
+        frame.domain = domain;
         auto made = make_frame_locked(frame);
         if (isDepth) {
             for (size_t i = 0; i + 1 < made->pixels.size(); i += 2) {
@@ -307,9 +401,13 @@ int rs2sim_push_active_frameset(double timestamp_ms, uint8_t infrared_value, uin
         } else {
             std::fill(made->pixels.begin(), made->pixels.end(), infrared_value);
         }
-        made->metadata = {{RS2_FRAME_METADATA_FRAME_COUNTER, made->number},
-                          {RS2_FRAME_METADATA_FRAME_TIMESTAMP, microseconds},
-                          {RS2_FRAME_METADATA_SENSOR_TIMESTAMP, microseconds}};
+        if (s.metadata_mode == RS2SIM_METADATA_FULL) {
+            made->metadata = {{RS2_FRAME_METADATA_FRAME_COUNTER, made->number},
+                              {RS2_FRAME_METADATA_FRAME_TIMESTAMP, device_us},
+                              {RS2_FRAME_METADATA_SENSOR_TIMESTAMP, device_us}};
+        } else if (s.metadata_mode == RS2SIM_METADATA_UVC_HEADER) {
+            made->metadata = {{RS2_FRAME_METADATA_FRAME_TIMESTAMP, device_us}};
+        }
         set->children.push_back(std::move(made));
     }
     set->number = ++s.frame_counter;

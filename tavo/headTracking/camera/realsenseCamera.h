@@ -28,11 +28,16 @@ struct RealsenseCameraConfiguration {
     RealsenseCameraDynamicConfiguration dynamicConfiguration;
 };
 
-// Opens the camera and starts streaming; reports the infrared intrinsics to the listener once,
-// on the calling thread, before returning. Frames are delivered on the camera's own capture
-// thread between StartCapture and StopCapture. StartCapture, StopCapture, the update below and
-// destruction belong to one controlling thread. The listener is not owned and must outlive the
-// camera. Throws rs2::error (logged) or std::runtime_error when the device cannot be started.
+// Opens the camera (the left infrared imager and depth) and starts streaming; reports the
+// infrared intrinsics to the listener once, on the calling thread, before returning. Frames are
+// delivered on the camera's own capture thread between StartCapture and StopCapture; frames on
+// the camera's clock that come before the global clock settles are held back (about a second at
+// most) so that time steps never jump. An unplugged camera is waited for by the capture thread,
+// and when it returns streaming starts again with the settings applied again. StartCapture,
+// StopCapture, the update below and destruction belong to one controlling thread. The listener is
+// not owned and must outlive the camera. Throws rs2::error (logged) or std::runtime_error when
+// the device cannot be started; at once, rather than after librealsense's wait for a device,
+// when neither librealsense nor the USB bus shows a camera.
 TAVO_API std::unique_ptr<Camera> CreateRealsenseCamera(
     Camera::Listener* listener, const RealsenseCameraConfiguration& configuration);
 
@@ -40,8 +45,9 @@ TAVO_API std::unique_ptr<Camera> CreateRealsenseCamera(
 TAVO_API bool IsRealsenseCameraConnected();
 
 // Applies new sensor settings to a camera made by CreateRealsenseCamera, pausing its delivery
-// thread while doing so. Controlling thread only. Throws rs2::error (logged) on failure; capture
-// then stays stopped.
+// thread while doing so; values outside a setting's range are clamped to it, reported once.
+// The settings are kept and applied again when the camera returns after being unplugged.
+// Controlling thread only. Throws rs2::error (logged) on failure; capture then stays stopped.
 TAVO_API void UpdateRealsenseCameraDynamicConfiguration(
     Camera* camera, const RealsenseCameraDynamicConfiguration& configuration);
 

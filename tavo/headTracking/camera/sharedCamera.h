@@ -2,15 +2,20 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include "tavo/common/export.h"
 #include "tavo/headTracking/common/types.h"
 
 namespace tavo {
 
-// Hand-over point between the host's camera and a SharedCamera. Owned by the host; the shared
-// camera fills both members at construction and empties them at destruction, so the host must
-// check a member before calling it. Whichever host thread calls a member runs the listener.
+// Hand-over point between the host's camera and a SharedCamera. Owned by the host. The first
+// shared camera made over the sink fills both members, and from then on they stay filled for
+// the sink's life: later cameras over the same sink take the same members over, and a call
+// while no camera is attached (before the next one is made, or after the last one went) is
+// dropped. So a host thread may go on calling while the SDK replaces its camera; only the
+// first fill must come before the host's first call, and the host checks a member before
+// calling it. Whichever host thread calls a member runs the listener.
 struct SharedCameraSink {
     std::function<void(const ImageDesc& image, Timestamp timestamp)> onCameraFrame;
     std::function<void(const CameraIntrinsics& intrinsics)> onCameraIntrinsics;
@@ -41,8 +46,10 @@ class TAVO_API TrivialCameraFrame final : public CameraFrame {
 };
 
 // A camera without a thread: the host thread that calls the sink delivers to the listener at
-// once. Construction and destruction belong to the controlling (host) thread and must not run
-// while a sink member is being called. Listener and sink are not owned and must outlive it.
+// once. Construction and destruction belong to the controlling (host) thread; destruction
+// waits for the sink calls under way and must not run inside one of them. Listener and sink
+// are not owned; the listener must outlive the camera, the sink every call of its members.
+class SharedCameraRelay;
 class TAVO_API SharedCamera final : public Camera {
   public:
     SharedCamera(Listener* listener, SharedCameraSink* sink);
@@ -59,6 +66,8 @@ class TAVO_API SharedCamera final : public Camera {
   private:
     Listener* listener_;
     SharedCameraSink* sink_;
+    // The sink's members call through it; shared with them, so it outlives this camera.
+    std::shared_ptr<SharedCameraRelay> relay_;
 };
 
 }  // namespace tavo::head

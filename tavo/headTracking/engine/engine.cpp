@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstddef>
 #include <exception>
-#include <thread>
 #include <utility>
 
 #include <fmt/format.h>
@@ -58,22 +57,41 @@ class Engine::TransientFrame final : public Frame {
 };
 
 // One listener call. It counts itself before reading the tracking flag, and StopTracking
-// clears the flag before it waits for the count to drop, so a call either sees the flag
-// clear or is waited for; both orders are sequentially consistent for that reason.
+// clears the flag before it waits for the count to drop. The count's mutex orders the two
+// (see Waitable): a call that counts itself after the waiter looked finds the flag clear, one
+// that counted itself before is waited for.
 class Engine::FrameScope {
   public:
-    explicit FrameScope(const Engine& engine) : engine_(engine) {
-        engine_.listenerCalls_.fetch_add(1, std::memory_order_seq_cst);
-        tracking_ = engine_.tracking_.load(std::memory_order_seq_cst);
+    explicit FrameScope(const Engine& engine) : engine_(engine), outer_(innermost_) {
+        engine_.listenerCalls_.Update([](int32_t& calls) { ++calls; });
+        tracking_ = engine_.tracking_.load();
+        innermost_ = this;
     }
-    ~FrameScope() { engine_.listenerCalls_.fetch_sub(1, std::memory_order_release); }
+    ~FrameScope() {
+        innermost_ = outer_;
+        engine_.listenerCalls_.Update([](int32_t& calls) { --calls; });
+    }
     FrameScope(const FrameScope&) = delete;
     FrameScope& operator=(const FrameScope&) = delete;
 
     bool tracking() const { return tracking_; }
 
+    // Whether the calling thread is inside a listener call of `engine`, however deeply (a
+    // callback may push into another engine's shared camera).
+    static bool Within(const Engine& engine) {
+        for (const FrameScope* scope = innermost_; scope != nullptr; scope = scope->outer_) {
+            if (&scope->engine_ == &engine) {
+                return true;
+            }
+        }
+        return false;
+    }
+
   private:
+    static inline thread_local const FrameScope* innermost_ = nullptr;
+
     const Engine& engine_;
+    const FrameScope* const outer_;
     bool tracking_ = false;
 };
 
@@ -151,6 +169,7 @@ Engine::~Engine() {
 
 bool Engine::StartTracking(const TrackingSessionInitArgs& args) {
     spdlog::debug("[Engine] StartTracking({})", args);
+    RefuseFromListenerCall("StartTracking", TAVO_LOCATION("tavo::head::Engine::StartTracking"));
     std::unique_lock<std::mutex> state(stateLock_);
     if (tracking_.load()) {
         return false;
@@ -221,6 +240,7 @@ bool Engine::StartTracking() {
 
 bool Engine::StopTracking() {
     spdlog::debug("[Engine] StopTracking");
+    RefuseFromListenerCall("StopTracking", TAVO_LOCATION("tavo::head::Engine::StopTracking"));
     std::lock_guard<std::mutex> state(stateLock_);
     if (!tracking_.load()) {
         return false;
@@ -339,7 +359,15 @@ bool Engine::SetFaceDetectorBackend(tavo_face_detector_backend_e backend) {
     if (backend == kTavoFaceDetectorBackendUnknown) {
         return false;
     }
-    std::lock_guard<std::mutex> state(stateLock_);
+    // From a listener call the state lock is not taken: a StopTracking holding it may be
+    // waiting for this very call. The switch is then always left pending, for the next frame
+    // or for that stop, which handles a pending detector after its wait; replacing the
+    // detector here would free it under the frame that is using its output.
+    const bool fromListenerCall = FrameScope::Within(*this);
+    std::unique_lock<std::mutex> state(stateLock_, std::defer_lock);
+    if (!fromListenerCall) {
+        state.lock();
+    }
     FaceDetectorConfiguration switched;
     {
         std::lock_guard<std::mutex> guard(configurationLock_);
@@ -365,7 +393,7 @@ bool Engine::SetFaceDetectorBackend(tavo_face_detector_backend_e backend) {
     std::shared_ptr<FaceDetector> replaced;
     {
         std::lock_guard<std::mutex> guard(detectorSwitchLock_);
-        if (tracking_.load()) {
+        if (fromListenerCall || tracking_.load()) {
             replaced = std::move(pendingDetector_);
             pendingDetector_ = std::move(created);
             detectorPending_.store(true, std::memory_order_release);
@@ -648,10 +676,17 @@ std::shared_ptr<FaceDetector> Engine::CurrentDetector() const {
     return detector_;
 }
 
-void Engine::WaitForListenerCalls() const {
-    while (listenerCalls_.load(std::memory_order_acquire) != 0) {
-        std::this_thread::yield();
+void Engine::RefuseFromListenerCall(const char* operation, const SourceLocation& location) const {
+    if (FrameScope::Within(*this)) {
+        throw Exception(fmt::format("{} called from the camera delivery thread, inside this "
+                                    "engine's frame or listener call; call it from a host thread",
+                                    operation),
+                        location);
     }
+}
+
+void Engine::WaitForListenerCalls() const {
+    listenerCalls_.WaitUntil([](int32_t calls) { return calls == 0; });
 }
 
 bool IsCameraConnected() {

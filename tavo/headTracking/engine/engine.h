@@ -12,11 +12,13 @@
 
 #include "tavo/common/export.h"
 #include "tavo/common/logRateLimiter.h"
+#include "tavo/common/waitable.h"
 #include "tavo/headTracking/common/types.h"
 #include "tavo/headTracking/engine/core/engineConfiguration.h"
 #include "tavo/headTracking/engine/core/faceTracker.h"
 
 namespace tavo {
+struct SourceLocation;
 class Platform;
 class AssetManager;
 struct SharedCameraSink;
@@ -71,11 +73,12 @@ struct EngineInitArgs {
 // reach the frame thread through atomic dirty flags under the configuration lock, applied at the
 // start of the next frame. The listener operations run on the camera's delivery thread. The
 // frame callback and frame adapter run inside frame processing and must not start, stop or
-// destroy the engine.
+// destroy the engine: start and stop refuse such a call with an exception. The setters and a
+// backend switch may be called from there; such a switch takes effect from the next frame.
 // Locks: the configuration lock guards the configuration between setters and the frame thread
 // (which takes it only while a change is pending); the detector-switch lock guards the detector
 // pointer, the pending detector and the stored intrinsics; a state lock serialises start, stop
-// and backend switches; a camera lock guards the camera pointer for the fps calls.
+// and backend switches of host threads; a camera lock guards the camera pointer for the fps calls.
 // With a shared camera the host may go on pushing while tracking starts and stops; StopTracking
 // waits for a frame in progress. Destruction, and StopTracking of a lazily initialised engine
 // (which destroys its shared camera), must not run while a sink member is being called.
@@ -86,6 +89,8 @@ class TAVO_API Engine final : public Camera::Listener {
     Engine& operator=(const Engine&) = delete;
     ~Engine();
 
+    // Both throw tavo::Exception when called from inside one of this engine's listener calls
+    // (the frame callback, the frame adapter, the hook), which they would wait for.
     bool StartTracking(const TrackingSessionInitArgs& args);
     bool StartTracking();
     bool StopTracking();
@@ -128,6 +133,9 @@ class TAVO_API Engine final : public Camera::Listener {
     void CreateCamera();
     // The installed detector, safe against a take-over on the frame thread.
     std::shared_ptr<FaceDetector> CurrentDetector() const;
+    // Throws when the calling thread is inside one of this engine's listener calls, where
+    // starting or stopping would wait for (or join) that very call.
+    void RefuseFromListenerCall(const char* operation, const SourceLocation& location) const;
     // Waits until no listener call that saw the tracking flag set is still running.
     void WaitForListenerCalls() const;
 
@@ -154,7 +162,7 @@ class TAVO_API Engine final : public Camera::Listener {
     // processing only while it is set, and count themselves in listenerCalls_ so that
     // StopTracking can wait for them before it releases what they use.
     std::atomic<bool> tracking_{false};
-    mutable std::atomic<int32_t> listenerCalls_{0};
+    mutable Waitable<int32_t> listenerCalls_{0};
     // Serialises start, stop and backend switches of the host threads.
     std::mutex stateLock_;
     std::mutex configurationLock_;

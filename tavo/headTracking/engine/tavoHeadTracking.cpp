@@ -246,7 +246,7 @@ tavo_headtracking_status_e tavoHeadTrackingEngineStopTracking(tavo_headtracking_
     if (engine == nullptr) {
         return kTavoHeadTrackingStatusErrorInvalidInstance;
     }
-    // StopTracking never throws; the guard only keeps that promise for the C caller.
+    // StopTracking throws only when called from inside the engine's own frame callback.
     return Guarded([&] { engine->engine->StopTracking(); });
 }
 

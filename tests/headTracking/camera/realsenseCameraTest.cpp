@@ -6,15 +6,21 @@
 #include <librealsense2/simulation.h>
 #include <librealsense2/rs.hpp>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <limits>
+#include <string>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 #include "headTracking/camera/cameraTestSupport.h"
 #include "tavo/common/exception.h"
+#include "tavo/headTracking/camera/internal/cameraTesting.h"
 #include "tavo/headTracking/camera/realsenseCamera.h"
 #include "tavo/headTracking/camera/sharedCamera.h"
 
@@ -45,6 +51,14 @@ void PrintTo(const OptionWrite& write, std::ostream* out) {
     *out << "{" << static_cast<int>(write.option) << ", " << write.value << "}";
 }
 
+// Manual exposure with the emitter on, and the writes that apply it.
+const RealsenseCameraDynamicConfiguration kManualSettings = {true, false, 12000.0f, 33.0f};
+const std::vector<OptionWrite> kManualWrites = {{RS2_OPTION_EMITTER_ENABLED, 1.0f},
+                                                {RS2_OPTION_ENABLE_AUTO_EXPOSURE, 0.0f},
+                                                {RS2_OPTION_EXPOSURE, 12000.0f},
+                                                {RS2_OPTION_GAIN, 33.0f},
+                                                {RS2_OPTION_GLOBAL_TIME_ENABLED, 1.0f}};
+
 std::vector<rs2sim_stream_request> Requests() {
     std::vector<rs2sim_stream_request> requests(rs2sim_stream_request_count());
     for (size_t i = 0; i < requests.size(); ++i) {
@@ -52,6 +66,31 @@ std::vector<rs2sim_stream_request> Requests() {
     }
     return requests;
 }
+
+// A RealSense camera on a fake USB bus: one the camera may wait for though librealsense has not
+// opened it yet.
+class FakeUsbCamera {
+  public:
+    FakeUsbCamera()
+        : root_(std::filesystem::temp_directory_path() /
+                ("tavo-usb-" + std::to_string(::getpid()))) {
+        const std::filesystem::path device = root_ / "bus" / "usb" / "devices" / "2-1";
+        std::filesystem::create_directories(device);
+        std::ofstream(device / "idVendor") << "8086\n";
+        std::ofstream(device / "idProduct") << "0b07\n";
+        internal::SetCameraSysfsRootForTesting(root_);
+    }
+    FakeUsbCamera(const FakeUsbCamera&) = delete;
+    FakeUsbCamera& operator=(const FakeUsbCamera&) = delete;
+    ~FakeUsbCamera() {
+        internal::SetCameraSysfsRootForTesting("/nonexistent");
+        std::error_code ignored;
+        std::filesystem::remove_all(root_, ignored);
+    }
+
+  private:
+    std::filesystem::path root_;
+};
 
 // An infrared and a depth frame whose pixels and metadata a test chooses.
 struct ScriptedFrameSet {
@@ -91,8 +130,13 @@ class RealsenseCameraTest : public ::testing::Test {
         rs2sim_connect_default_device();
         // Keeps a capture thread with nothing to deliver from holding up StopCapture.
         rs2sim_set_max_wait_ms(5);
+        // No camera on the bus, whatever this machine has plugged in.
+        internal::SetCameraSysfsRootForTesting("/nonexistent");
     }
-    void TearDown() override { rs2sim_reset(); }
+    void TearDown() override {
+        rs2sim_reset();
+        internal::SetCameraSysfsRootForTesting("/sys");
+    }
 
     std::unique_ptr<Camera> Create(const RealsenseCameraConfiguration& configuration = {}) {
         return CreateRealsenseCamera(&listener, configuration);
@@ -103,6 +147,9 @@ class RealsenseCameraTest : public ::testing::Test {
         return log.CountExact(
             "error [RealsenseCamera.background] Frame didn't arrive within 15000");
     }
+
+    // Error lines other than those.
+    int ErrorLinesBesidesTimeouts() const { return log.CountLevel("error") - TimeoutLines(); }
 
     CameraLogCapture log;
     RecordingCameraListener listener;
@@ -123,7 +170,7 @@ TEST_F(RealsenseCameraTest,
     EXPECT_EQ(requests[0].format, RS2_FORMAT_ANY);
     EXPECT_EQ(requests[0].fps, 0);
     EXPECT_EQ(requests[1].stream, RS2_STREAM_INFRARED);
-    EXPECT_EQ(requests[1].index, -1);
+    EXPECT_EQ(requests[1].index, 1) << "the left imager, the one depth is aligned to";
     EXPECT_EQ(requests[1].width, 848);
     EXPECT_EQ(requests[1].height, 480);
     EXPECT_EQ(requests[1].format, RS2_FORMAT_Y8);
@@ -206,22 +253,38 @@ TEST_F(RealsenseCameraTest, ARequestTheDeviceCannotMeetFailsCreationWithTheLibra
     EXPECT_TRUE(listener.intrinsics().empty());
 }
 
-TEST_F(RealsenseCameraTest, WithoutADeviceCreationThrowsAndLogsTheFailedStart) {
+TEST_F(RealsenseCameraTest, WithoutACameraCreationFailsAtOnceInsteadOfWaitingForOne) {
     rs2sim_disconnect_device();
+    // Uncapped, the library's start would wait 15 s for a device.
+    rs2sim_set_max_wait_ms(-1);
     try {
         Create();
         FAIL() << "expected rs2::error";
     } catch (const rs2::error& error) {
         EXPECT_STREQ(error.what(), "No device connected");
-        EXPECT_EQ(error.get_failed_function(), "rs2_pipeline_start_with_config");
     }
-    EXPECT_EQ(log.CountExact("error Failed to start realsense pipe: "
-                             "func=\"rs2_pipeline_start_with_config\" args=\"pipe, config\" "
+    EXPECT_EQ(rs2sim_call_count("rs2_pipeline_start_with_config"), 0);
+    EXPECT_EQ(log.CountExact("error Failed to start realsense pipe: func=\"\" args=\"\" "
                              "message=\"No device connected\""),
               1)
         << log.Dump();
     EXPECT_TRUE(listener.intrinsics().empty());
     EXPECT_FALSE(rs2sim_is_streaming());
+}
+
+TEST_F(RealsenseCameraTest, ACameraOnTheBusThatTheLibraryOpensLateIsWaitedFor) {
+    FakeUsbCamera usb;
+    rs2sim_disconnect_device();
+    rs2sim_set_max_wait_ms(10'000);
+    std::thread plug([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        rs2sim_connect_default_device();
+    });
+    std::unique_ptr<Camera> camera;
+    EXPECT_NO_THROW(camera = Create()) << log.Dump();
+    plug.join();
+    EXPECT_EQ(listener.intrinsics().size(), 1u);
+    EXPECT_TRUE(rs2sim_is_streaming());
 }
 
 TEST_F(RealsenseCameraTest, ContextIsMadeForApiVersion25000AndItsFailureIsNotLoggedAsAFailedStart) {
@@ -244,6 +307,7 @@ TEST_F(RealsenseCameraTest, ADeviceWithoutDepthSensorFailsCreationAndStopsStream
     rs2sim_default_intrinsics(848, 480, &profiles[0].intrinsics);
     profiles[1] = profiles[0];
     profiles[1].stream = RS2_STREAM_INFRARED;
+    profiles[1].index = 1;
     profiles[1].format = RS2_FORMAT_Y8;
     const rs2sim_device_desc desc{profiles, 2, 0, 0.001f};
     rs2sim_connect_device(&desc);
@@ -305,18 +369,58 @@ TEST_F(RealsenseCameraTest, AutoExposureWritesNeitherExposureNorGain) {
 
 TEST_F(RealsenseCameraTest, ManualExposureWritesExposureThenGain) {
     RealsenseCameraConfiguration configuration;
-    configuration.dynamicConfiguration = {true, false, 12000.0f, 33.5f};
+    configuration.dynamicConfiguration = kManualSettings;
     auto camera = Create(configuration);
-    const std::vector<OptionWrite> expected = {{RS2_OPTION_EMITTER_ENABLED, 1.0f},
-                                               {RS2_OPTION_ENABLE_AUTO_EXPOSURE, 0.0f},
-                                               {RS2_OPTION_EXPOSURE, 12000.0f},
-                                               {RS2_OPTION_GAIN, 33.5f},
-                                               {RS2_OPTION_GLOBAL_TIME_ENABLED, 1.0f}};
-    EXPECT_EQ(OptionLog(), expected);
+    EXPECT_EQ(OptionLog(), kManualWrites);
     EXPECT_EQ(log.CountExact("debug [RealsenseCamera] Dynamic config: emitter=true, "
-                             "autoExposure=false, exposure=12000, gain=33.5"),
+                             "autoExposure=false, exposure=12000, gain=33"),
               1)
         << log.Dump();
+    EXPECT_EQ(log.CountLevel("warning"), 0) << log.Dump();
+}
+
+TEST_F(RealsenseCameraTest, ConfiguredValuesOutsideTheSensorRangeAreClampedAndReportedOnce) {
+    struct Case {
+        const char* name;
+        rs2::option_range range;
+        float configured;
+        float written;
+        bool reported;
+    };
+    const Case cases[] = {
+        {"above the range", {1.0f, 165000.0f, 8500.0f, 1.0f}, 200000.0f, 165000.0f, true},
+        {"below the range", {1.0f, 165000.0f, 8500.0f, 1.0f}, 0.5f, 1.0f, true},
+        {"between steps", {20.0f, 10000.0f, 100.0f, 20.0f}, 1234.0f, 1240.0f, true},
+        {"on a step", {20.0f, 10000.0f, 100.0f, 20.0f}, 1240.0f, 1240.0f, false},
+        {"no number", {20.0f, 10000.0f, 100.0f, 20.0f}, std::nanf(""), 100.0f, true},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.name);
+        rs2sim_connect_default_device();
+        rs2sim_set_option_range(RS2_OPTION_EXPOSURE, each.range.min, each.range.max,
+                                each.range.step, each.range.def);
+        CameraLogCapture caseLog;
+        RecordingCameraListener caseListener;
+        RealsenseCameraConfiguration configuration;
+        configuration.dynamicConfiguration = {false, false, each.configured, 16.0f};
+        auto camera = CreateRealsenseCamera(&caseListener, configuration);
+        EXPECT_FLOAT_EQ(rs2sim_get_option_value(RS2_OPTION_EXPOSURE, -1.0f), each.written);
+        EXPECT_EQ(caseLog.Count("is outside the camera's range"), each.reported ? 1 : 0)
+            << caseLog.Dump();
+        if (each.configured == 200000.0f) {
+            EXPECT_EQ(caseLog.CountExact("warning [RealsenseCamera] Exposure 200000 is outside "
+                                         "the camera's range [1, 165000] in steps of 1; using "
+                                         "165000"),
+                      1)
+                << caseLog.Dump();
+        }
+
+        UpdateRealsenseCameraDynamicConfiguration(camera.get(), configuration.dynamicConfiguration);
+        EXPECT_FLOAT_EQ(rs2sim_get_option_value(RS2_OPTION_EXPOSURE, -1.0f), each.written);
+        EXPECT_EQ(caseLog.Count("is outside the camera's range"), each.reported ? 1 : 0)
+            << "reported once\n"
+            << caseLog.Dump();
+    }
 }
 
 TEST_F(RealsenseCameraTest, ASensorWithoutEmitterIsConfiguredWithoutIt) {
@@ -432,7 +536,7 @@ TEST_F(RealsenseCameraTest, FramesCarryTheInfraredImageDepthAndProjectionWithThe
         glm::dvec2 pixel{0.0};
         float projectedDepth = 0.0f;
         bool nanDepth = true;
-        bool outsideThrows = false;
+        bool outsideAnswered = false;
     } seen;
     listener.SetHook([&](Camera*, const CameraFrame& frame) {
         seen.depthOk = frame.GetDepth({10.9, 20.9}, seen.depth);
@@ -442,11 +546,7 @@ TEST_F(RealsenseCameraTest, FramesCarryTheInfraredImageDepthAndProjectionWithThe
             frame.ProjectPointToPixel({0.1f, -0.2f, 2.0f}, seen.pixel, seen.projectedDepth);
         float unused = 0.0f;
         seen.nanDepth = frame.GetDepth({std::nan(""), 1.0}, unused);
-        try {
-            frame.GetDepth({5000.0, 1.0}, unused);
-        } catch (const rs2::error&) {
-            seen.outsideThrows = true;
-        }
+        seen.outsideAnswered = !frame.GetDepth({5000.0, 1.0}, unused);
     });
     camera->StartCapture();
     ASSERT_EQ(rs2sim_push_active_frameset(1234.5, 77, 1250), 1);
@@ -469,7 +569,8 @@ TEST_F(RealsenseCameraTest, FramesCarryTheInfraredImageDepthAndProjectionWithThe
     EXPECT_FLOAT_EQ(seen.depth, 1.25f);
     EXPECT_FLOAT_EQ(seen.depthAtTruncatedPixel, 1.25f);
     EXPECT_FALSE(seen.nanDepth) << "a pixel that is no number has no depth";
-    EXPECT_TRUE(seen.outsideThrows) << "librealsense errors of the depth look-up reach the caller";
+    EXPECT_TRUE(seen.outsideAnswered) << "a pixel outside the depth image has no depth";
+    EXPECT_EQ(log.Count("warning [RealsenseCamera] No depth at (5000, 1): "), 1) << log.Dump();
 
     float expectedPoint[3];
     const float pixel[2] = {100.0f, 50.0f};
@@ -488,33 +589,123 @@ TEST_F(RealsenseCameraTest, FramesCarryTheInfraredImageDepthAndProjectionWithThe
     EXPECT_FLOAT_EQ(seen.projectedDepth, 2.0f);
 }
 
-TEST_F(RealsenseCameraTest, GlobalTimeStampsMoveToTheSensorTimeAndOtherDomainsAreUnknown) {
+TEST_F(RealsenseCameraTest, GlobalTimeMovesToTheSensorTimeWhereFramesCarryItAndNeverLogsPerFrame) {
+    struct Case {
+        const char* name;
+        std::vector<rs2sim_metadata> metadata;
+        double expectedMs;
+    };
+    const Case cases[] = {
+        {"sensor time 1000 us before frame time",
+         {{RS2_FRAME_METADATA_FRAME_TIMESTAMP, 3'000'000},
+          {RS2_FRAME_METADATA_SENSOR_TIMESTAMP, 2'999'000}},
+         7999.25},
+        // A camera without the kernel's metadata support: only the UVC header.
+        {"no sensor time", {{RS2_FRAME_METADATA_FRAME_TIMESTAMP, 3'000'000}}, 8000.25},
+        {"no metadata", {}, 8000.25},
+    };
     auto camera = Create();
     camera->StartCapture();
-
-    ScriptedFrameSet global;
-    global.timestampMs = 8000.25;
-    global.metadata = {{RS2_FRAME_METADATA_FRAME_TIMESTAMP, 3'000'000},
-                       {RS2_FRAME_METADATA_SENSOR_TIMESTAMP, 2'999'000}};
-    ASSERT_EQ(global.Push(), 1);
-    ScriptedFrameSet hardware = global;
-    hardware.domain = RS2_TIMESTAMP_DOMAIN_HARDWARE_CLOCK;
-    hardware.timestampMs = 4321.0;
-    ASSERT_EQ(hardware.Push(), 1);
-    ScriptedFrameSet system = hardware;
-    system.domain = RS2_TIMESTAMP_DOMAIN_SYSTEM_TIME;
-    ASSERT_EQ(system.Push(), 1);
-    ASSERT_TRUE(listener.WaitForFrames(3));
+    for (const Case& each : cases) {
+        ScriptedFrameSet frameSet;
+        frameSet.timestampMs = 8000.25;
+        frameSet.metadata = each.metadata;
+        for (int repeat = 0; repeat < 3; ++repeat) {
+            ASSERT_EQ(frameSet.Push(), 1);
+        }
+    }
+    ASSERT_TRUE(listener.WaitForFrames(9));
     camera->StopCapture();
 
     const auto frames = listener.frames();
-    EXPECT_EQ(frames[0].timestamp.space, Timestamp::Space::System);
-    EXPECT_DOUBLE_EQ(frames[0].timestamp.ms, 7999.25) << "sensor time 1000 us before frame time";
-    EXPECT_EQ(frames[1].timestamp.space, Timestamp::Space::Unknown);
-    EXPECT_DOUBLE_EQ(frames[1].timestamp.ms, 4321.0);
-    EXPECT_EQ(frames[2].timestamp.space, Timestamp::Space::Unknown);
-    EXPECT_DOUBLE_EQ(frames[2].timestamp.ms, 4321.0);
-    EXPECT_EQ(log.Count("Failed"), 0) << log.Dump();
+    for (size_t i = 0; i < frames.size(); ++i) {
+        SCOPED_TRACE(cases[i / 3].name);
+        EXPECT_EQ(frames[i].timestamp.space, Timestamp::Space::System);
+        EXPECT_DOUBLE_EQ(frames[i].timestamp.ms, cases[i / 3].expectedMs);
+    }
+    EXPECT_EQ(ErrorLinesBesidesTimeouts(), 0) << log.Dump();
+    EXPECT_EQ(log.CountLevel("warning"), 0) << log.Dump();
+}
+
+// Host times of frames pushed every 11 ms, on a device clock far behind the host's.
+constexpr double kHostStartMs = 1'700'000'000'000.0;
+constexpr double kDeviceClockOffsetMs = 12'345.0 - kHostStartMs;
+constexpr double kFrameStepMs = 11.0;
+
+void PushFramesOnTheClock(int first, int count) {
+    for (int i = first; i < first + count; ++i) {
+        ASSERT_EQ(rs2sim_push_active_frameset(kHostStartMs + i * kFrameStepMs, 1, 1), 1);
+    }
+}
+
+void ExpectEvenSteps(const std::vector<test::DeliveredFrame>& frames, Timestamp::Space space) {
+    for (size_t i = 0; i < frames.size(); ++i) {
+        EXPECT_EQ(frames[i].timestamp.space, space) << i;
+        if (i > 0) {
+            EXPECT_NEAR(frames[i].timestamp.ms - frames[i - 1].timestamp.ms, kFrameStepMs, 1e-3)
+                << i;
+        }
+    }
+}
+
+TEST_F(RealsenseCameraTest, FramesBeforeGlobalTimeSettlesAreHeldBackSoTheTimeStepNeverJumps) {
+    rs2sim_set_global_time_settling(3, kDeviceClockOffsetMs);
+    auto camera = Create();
+    camera->StartCapture();
+    PushFramesOnTheClock(0, 8);
+    ASSERT_TRUE(listener.WaitForFrames(5));
+    ASSERT_TRUE(Eventually([] { return rs2sim_delivered_framesets() == 8; }));
+    camera->StopCapture();
+
+    const auto frames = listener.frames();
+    ASSERT_EQ(frames.size(), 5u) << "the three frames on the device clock are held back";
+    EXPECT_DOUBLE_EQ(frames[0].timestamp.ms, kHostStartMs + 3 * kFrameStepMs);
+    ExpectEvenSteps(frames, Timestamp::Space::System);
+    EXPECT_EQ(log.CountLevel("warning"), 0) << log.Dump();
+}
+
+TEST_F(RealsenseCameraTest, WithoutGlobalTimeTheCameraClockIsChosenOnceAfterASecondOfFrames) {
+    // Global time that settles only after the camera gave up waiting for it.
+    rs2sim_set_global_time_settling(1'000'000, kDeviceClockOffsetMs);
+    RealsenseCameraConfiguration configuration;
+    configuration.fps = 30;
+    auto camera = Create(configuration);
+    camera->StartCapture();
+    PushFramesOnTheClock(0, 30);
+    ASSERT_TRUE(Eventually([] { return rs2sim_delivered_framesets() == 30; }));
+    EXPECT_EQ(listener.frameCount(), 0u) << "a second of frames is held back";
+
+    PushFramesOnTheClock(30, 2);
+    ASSERT_TRUE(listener.WaitForFrames(2));
+    rs2sim_set_global_time_settling(0, kDeviceClockOffsetMs);
+    PushFramesOnTheClock(32, 2);
+    ASSERT_TRUE(listener.WaitForFrames(4));
+    camera->StopCapture();
+
+    const auto frames = listener.frames();
+    EXPECT_DOUBLE_EQ(frames[0].timestamp.ms, 12'345.0 + 30 * kFrameStepMs)
+        << "the raw time of the camera's clock";
+    ExpectEvenSteps(frames, Timestamp::Space::Unknown);
+    EXPECT_EQ(log.CountExact("warning [RealsenseCamera] No frame on the global clock after 30 "
+                             "frames; time stamps stay on the camera's clock"),
+              1)
+        << log.Dump();
+}
+
+TEST_F(RealsenseCameraTest, FramesWithoutAnyMetadataComeOnTheHostArrivalClockAtOnce) {
+    rs2sim_set_frame_metadata(RS2SIM_METADATA_NONE);
+    auto camera = Create();
+    camera->StartCapture();
+    PushFramesOnTheClock(0, 20);
+    ASSERT_TRUE(listener.WaitForFrames(20));
+    camera->StopCapture();
+
+    const auto frames = listener.frames();
+    EXPECT_DOUBLE_EQ(frames[0].timestamp.ms, kHostStartMs);
+    ExpectEvenSteps(frames, Timestamp::Space::Unknown);
+    EXPECT_EQ(ErrorLinesBesidesTimeouts(), 0) << log.Dump();
+    EXPECT_EQ(log.Count("info [RealsenseCamera] Frames carry no time stamps of the camera"), 1)
+        << log.Dump();
 }
 
 TEST_F(RealsenseCameraTest, TimeStampAndImageListAreWorkedOutOnceAndKeptForTheFrame) {
@@ -545,64 +736,33 @@ TEST_F(RealsenseCameraTest, TimeStampAndImageListAreWorkedOutOnceAndKeptForTheFr
     EXPECT_EQ(firstImages, secondImages);
 }
 
-TEST_F(RealsenseCameraTest, MissingTimeMetadataGivesAnUnknownTimeStampOnTheLibraryClock) {
+TEST_F(RealsenseCameraTest, AFrameSetWithoutInfraredIsSkippedAndOneWithoutDepthHasNoDepth) {
     auto camera = Create();
-    camera->StartCapture();
-    ScriptedFrameSet frameSet;
-    frameSet.metadata = {{RS2_FRAME_METADATA_FRAME_TIMESTAMP, 5'000'000}};
-    ASSERT_EQ(frameSet.Push(), 1);
-    ASSERT_TRUE(listener.WaitForFrames(1));
-    camera->StopCapture();
-
-    const Timestamp stamp = listener.frames()[0].timestamp;
-    EXPECT_EQ(stamp.space, Timestamp::Space::Unknown);
-    EXPECT_NEAR(stamp.ms, rs2_get_time(nullptr), 60'000.0);
-    EXPECT_EQ(log.CountExact("error Failed to query frame timestamp: "
-                             "func=\"rs2_get_frame_metadata\" "
-                             "args=\"frame_ref:Infrared #2, frame_metadata:Sensor Timestamp\" "
-                             "message=\"metadata not available: Sensor Timestamp\""),
-              1)
-        << log.Dump();
-}
-
-TEST_F(RealsenseCameraTest, AFrameSetWithoutInfraredHasNoImagesAndWithoutDepthNoDepthLookUp) {
-    auto camera = Create();
-    bool depthThrew = false;
+    bool depthFound = true;
     listener.SetHook([&](Camera*, const CameraFrame& frame) {
         float depth = 0.0f;
-        try {
-            frame.GetDepth({1.0, 1.0}, depth);
-        } catch (const rs2::error&) {
-            depthThrew = true;
-        }
+        depthFound = frame.GetDepth({1.0, 1.0}, depth);
     });
     camera->StartCapture();
     ScriptedFrameSet noInfrared;
     noInfrared.withInfrared = false;
-    ASSERT_EQ(noInfrared.Push(), 1);
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_EQ(noInfrared.Push(), 1);
+    }
+    ScriptedFrameSet noDepth;
+    noDepth.withDepth = false;
+    ASSERT_EQ(noDepth.Push(), 1);
     ASSERT_TRUE(listener.WaitForFrames(1));
     camera->StopCapture();
 
     const auto frames = listener.frames();
-    EXPECT_TRUE(frames[0].images.empty());
-    EXPECT_EQ(frames[0].timestamp.space, Timestamp::Space::Unknown);
-    EXPECT_EQ(log.Count("error Failed to query frame image desc: "
-                        "func=\"rs2_get_frame_width\""),
-              1)
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].images.size(), 1u);
+    EXPECT_FALSE(depthFound);
+    EXPECT_EQ(log.Count("warning [RealsenseCamera] Frame set without an infrared image skipped"), 1)
+        << "rate-limited\n"
         << log.Dump();
-    EXPECT_EQ(log.Count("error Failed to query frame timestamp: "
-                        "func=\"rs2_get_frame_timestamp\""),
-              1);
-    EXPECT_FALSE(depthThrew) << "the depth frame was there";
-
-    ScriptedFrameSet noDepth;
-    noDepth.withDepth = false;
-    camera->StartCapture();
-    ASSERT_EQ(noDepth.Push(), 1);
-    ASSERT_TRUE(listener.WaitForFrames(2));
-    camera->StopCapture();
-    EXPECT_TRUE(depthThrew);
-    EXPECT_EQ(listener.frames()[1].images.size(), 1u);
+    EXPECT_EQ(ErrorLinesBesidesTimeouts(), 0) << log.Dump();
 }
 
 TEST_F(RealsenseCameraTest, ProjectionFailuresAreLoggedAndAnsweredFalse) {
@@ -683,17 +843,44 @@ TEST_F(RealsenseCameraTest, AnUnrecoverableErrorEndsTheThreadUntilTheNextStart) 
     camera->StopCapture();
 }
 
-TEST_F(RealsenseCameraTest, ADisconnectedDeviceEndsCaptureWithACriticalLine) {
+TEST_F(RealsenseCameraTest, AnUnpluggedCameraIsWaitedForAndGetsItsSettingsAgainOnItsReturn) {
     auto camera = Create();
     camera->StartCapture();
+    // Settings changed after creation are the ones the returning camera must get.
+    UpdateRealsenseCameraDynamicConfiguration(camera.get(), kManualSettings);
     ASSERT_EQ(rs2sim_push_active_frameset(1.0, 1, 1), 1);
     ASSERT_TRUE(listener.WaitForFrames(1));
+
     rs2sim_disconnect_device();
-    EXPECT_TRUE(Eventually([&] {
-        return log.CountExact("critical [RealsenseCamera.background] Device disconnected") == 1;
+    ASSERT_TRUE(Eventually([&] {
+        return log.CountExact(
+                   "warning [RealsenseCamera] Camera disconnected; waiting for it to return") == 1;
+    })) << log.Dump();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // At most the wait under way when the camera went; none while it is known to be gone.
+    EXPECT_LE(ErrorLinesBesidesTimeouts(), 2) << log.Dump();
+    EXPECT_EQ(log.CountLevel("critical"), 0) << log.Dump();
+
+    rs2sim_reconnect_device();
+    ASSERT_TRUE(Eventually([] { return rs2sim_is_streaming() == 1; })) << log.Dump();
+    ASSERT_TRUE(Eventually([] { return rs2sim_option_log_size() == 5; })) << log.Dump();
+    EXPECT_EQ(OptionLog(), kManualWrites);
+    ASSERT_TRUE(Eventually([&] {
+        return log.Count(
+                   "info [RealsenseCamera] Camera reconnected; its settings are applied "
+                   "again") == 1;
+    })) << log.Dump();
+    ASSERT_EQ(rs2sim_push_active_frameset(2.0, 1, 1), 1);
+    EXPECT_TRUE(listener.WaitForFrames(2)) << "capture goes on";
+
+    // Gone again, a stop does not wait for it.
+    rs2sim_disconnect_device();
+    ASSERT_TRUE(Eventually([&] {
+        return log.CountExact(
+                   "warning [RealsenseCamera] Camera disconnected; waiting for it to return") == 2;
     })) << log.Dump();
     camera->StopCapture();
-    camera.reset();
+    EXPECT_EQ(log.CountLevel("critical"), 0) << log.Dump();
 }
 
 TEST_F(RealsenseCameraTest, TwoStartsRunOneThreadAndStopOnAStoppedCameraOnlyLogs) {

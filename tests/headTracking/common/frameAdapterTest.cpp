@@ -1,6 +1,7 @@
 // Frame copies, the frame adapter's callback and polling paths, and the frame handles.
 #include "tavo/headTracking/common/frameAdapter.h"
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <stdexcept>
@@ -213,29 +214,28 @@ TEST(FrameAdapter, CallbackIsMovedIn) {
 }
 
 // One writer as fast as it can, four pollers: every polled frame is whole and each poller
-// sees frame numbers that never go backwards.
+// sees frame numbers that never go backwards. The writer goes on until every poller has seen
+// frames while it was still writing, so the checks cannot pass on polls made after it.
 TEST(FrameAdapter, ConcurrentPollingSeesWholeFramesInOrder) {
     FrameAdapter adapter({}, true);
-    constexpr int kFrames = 20000;
-    std::vector<NumberedFrame> frames;
-    frames.reserve(kFrames);
-    for (int number = 1; number <= kFrames; ++number) {
-        frames.emplace_back(number, 1 + number % 4);
-    }
+    constexpr int kReaders = 4;
+    constexpr int kMinFrames = 20000;
+    constexpr int kMinOverlappingPolls = 100;
     std::atomic<bool> done{false};
     std::atomic<int> broken{0};
     std::atomic<int> backwards{0};
-    std::atomic<int64_t> polls{0};
     std::atomic<int> ready{0};
+    std::array<std::atomic<int64_t>, kReaders> overlapping{};
     std::vector<std::thread> readers;
-    for (int r = 0; r < 4; ++r) {
-        readers.emplace_back([&] {
+    for (int r = 0; r < kReaders; ++r) {
+        readers.emplace_back([&, r] {
             int last = 0;
-            auto poll = [&] {
+            ready.fetch_add(1);
+            while (!done.load()) {
                 const BufferedFrame frame = adapter.GetFrame();
                 const int number = static_cast<int>(frame.timestamp().ms);
                 if (number == 0) {
-                    return;
+                    continue;
                 }
                 if (NumberOf(frame, 1 + number % 4) != number) {
                     broken.fetch_add(1);
@@ -244,23 +244,30 @@ TEST(FrameAdapter, ConcurrentPollingSeesWholeFramesInOrder) {
                     backwards.fetch_add(1);
                 }
                 last = number;
-                polls.fetch_add(1);
-            };
-            ready.fetch_add(1);
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-            while (!done.load() && std::chrono::steady_clock::now() < deadline) {
-                poll();
+                // A frame was pushed before this poll and the writer had not stopped after it.
+                if (!done.load()) {
+                    overlapping[static_cast<size_t>(r)].fetch_add(1);
+                }
             }
-            // On a busy machine the writer may finish before this reader is scheduled at all.
-            poll();
         });
     }
-    while (ready.load() < 4) {
+    while (ready.load() < kReaders) {
         std::this_thread::yield();
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
-    for (int i = 0; i < kFrames && std::chrono::steady_clock::now() < deadline; ++i) {
-        adapter.Push(frames[static_cast<size_t>(i)]);
+    const auto everyReaderOverlapped = [&] {
+        for (const auto& count : overlapping) {
+            if (count.load() < kMinOverlappingPolls) {
+                return false;
+            }
+        }
+        return true;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    int number = 0;
+    while (std::chrono::steady_clock::now() < deadline &&
+           (number < kMinFrames || !everyReaderOverlapped())) {
+        ++number;
+        adapter.Push(NumberedFrame(number, 1 + number % 4));
     }
     done.store(true);
     for (std::thread& reader : readers) {
@@ -268,7 +275,10 @@ TEST(FrameAdapter, ConcurrentPollingSeesWholeFramesInOrder) {
     }
     EXPECT_EQ(broken.load(), 0);
     EXPECT_EQ(backwards.load(), 0);
-    EXPECT_GT(polls.load(), 0);
+    for (int r = 0; r < kReaders; ++r) {
+        EXPECT_GE(overlapping[static_cast<size_t>(r)].load(), kMinOverlappingPolls)
+            << "poller " << r << " never ran beside the writer";
+    }
 }
 
 TEST(WrapFrame, ByMoveTakesTheArraysOver) {

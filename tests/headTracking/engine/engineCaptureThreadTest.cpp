@@ -3,7 +3,9 @@
 // ThreadSanitizer too.
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -12,15 +14,18 @@
 
 #include "headTracking/engine/engineTestSupport.h"
 #include "headTracking/testCameraFrame.h"
+#include "tavo/common/exception.h"
 #include "tavo/common/platform.h"
 #include "tavo/headTracking/common/frameAdapter.h"
 #include "tavo/headTracking/engine/engine.h"
+#include "threadTestSupport.h"
 
 namespace tavo::head {
 namespace {
 
 using namespace std::chrono_literals;
 using test::DetectionAt;
+using test::HostStress;
 using test::LogCapture;
 using test::ScriptedPlugins;
 
@@ -46,9 +51,7 @@ DetectedFace FaceSeenByDevice(const glm::vec3& midpointMm) {
 class EngineCaptureThreadTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!plugins.loaded()) {
-            GTEST_SKIP() << "the scripted plug-ins are not beside the test";
-        }
+        ASSERT_TRUE(plugins.loaded()) << "the scripted plug-ins are not beside the test";
         plugins.cpuScript.faces = {FaceSeenByDevice({-150.0f, 0.0f, 800.0f}),
                                    FaceSeenByDevice({100.0f, 20.0f, 700.0f})};
         plugins.gpuScript.faces = {FaceSeenByDevice({0.0f, 0.0f, 900.0f})};
@@ -86,39 +89,10 @@ TEST_F(EngineCaptureThreadTest, HostThreadsWhileTheCaptureThreadDelivers) {
             std::this_thread::sleep_for(200us);
         }
     });
-    std::atomic<bool> stopHosts{false};
-    std::thread setters([&] {
-        for (int i = 0; !stopHosts.load(); ++i) {
-            engine.SetCameraPosition(glm::vec3(static_cast<float>(i % 40), 0.0f, 0.0f));
-            engine.SetCameraTransform(glm::vec3(0.0f), glm::vec3(0.0f, 0.0f, i % 5));
-            engine.SetTrackedEyes(true, i % 4 != 0);
-            engine.SetMaxNumOfDetectedFaces(1 + i % 3);
-            engine.SetProfiling(i % 2 == 0);
-            EXPECT_EQ(engine.GetCameraFps(), 90);
-            EXPECT_FALSE(engine.SetCameraFps(60));
-            std::this_thread::sleep_for(100us);
-        }
-    });
-    std::thread switcher([&] {
-        for (int i = 0; !stopHosts.load(); ++i) {
-            EXPECT_TRUE(engine.SetFaceDetectorBackend(i % 2 == 0 ? kTavoFaceDetectorBackendGPU
-                                                                 : kTavoFaceDetectorBackendCPU));
-            std::this_thread::sleep_for(1ms);
-        }
-    });
-    std::thread poller([&] {
-        while (!stopHosts.load()) {
-            EXPECT_LE(adapter.GetFrame().faces().size, 3);
-            std::this_thread::yield();
-        }
-    });
-
-    for (int cycle = 0; cycle < 15; ++cycle) {
-        EXPECT_TRUE(engine.StartTracking());
-        std::this_thread::sleep_for(3ms);
-        EXPECT_TRUE(engine.StopTracking());
-    }
-    ASSERT_TRUE(engine.StartTracking());
+    HostStress stress;
+    stress.cameraFps = 90;
+    stress.frames = [&frames] { return frames.load(); };
+    EXPECT_TRUE(RunHostStress(engine, adapter, stress));
     auto waitForFrames = [&](int count) {
         const int target = frames.load() + count;
         const auto deadline = std::chrono::steady_clock::now() + 20s;
@@ -127,11 +101,6 @@ TEST_F(EngineCaptureThreadTest, HostThreadsWhileTheCaptureThreadDelivers) {
         }
         return frames.load() >= target;
     };
-    EXPECT_TRUE(waitForFrames(20));
-    stopHosts.store(true);
-    setters.join();
-    switcher.join();
-    poller.join();
     // Every configuration change restarts the tracker's history; with the setters quiet the
     // device's faces are tracked again.
     EXPECT_TRUE(waitForFrames(20));
@@ -143,6 +112,40 @@ TEST_F(EngineCaptureThreadTest, HostThreadsWhileTheCaptureThreadDelivers) {
     EXPECT_EQ(log.Count("Failed to process frame"), 0) << log.Dump();
     EXPECT_EQ(log.Count("Failed to start tracking"), 0) << log.Dump();
     EXPECT_EQ(log.Count("critical"), 0) << log.Dump();
+}
+
+// StopTracking from inside the capture thread's own frame would join or destroy that thread
+// (eager and lazy engines): refused with an exception instead of a hang or a terminate.
+TEST_F(EngineCaptureThreadTest, StopFromTheCaptureThreadsFrameIsRefused) {
+    for (const bool lazy : {false, true}) {
+        SCOPED_TRACE(lazy ? "lazy" : "eager");
+        std::promise<std::string> refusal;
+        std::atomic<bool> asked{false};
+        std::unique_ptr<Engine> engine;
+        EngineInitArgs args;
+        args.platform = platform.get();
+        args.configuration.initializeFaceDetectorLazily = lazy;
+        args.frameCallback = [&](const FaceTracker&, const FaceDetector::Output&,
+                                 const CameraFrame&) {
+            if (asked.exchange(true)) {
+                return;
+            }
+            try {
+                engine->StopTracking();
+                refusal.set_value("accepted");
+            } catch (const Exception& error) {
+                refusal.set_value(error.what());
+            }
+        };
+        engine = std::make_unique<Engine>(args);
+        ASSERT_TRUE(engine->StartTracking());
+        rs2sim_push_active_frameset(1000.0, 60, 800);
+        std::future<std::string> answer = refusal.get_future();
+        const std::string text =
+            tavo::test::FinishesWithin(answer, 10s, "StopTracking from the capture thread");
+        EXPECT_NE(text.find("from the camera delivery thread"), std::string::npos) << text;
+        EXPECT_TRUE(engine->StopTracking());
+    }
 }
 
 }  // namespace

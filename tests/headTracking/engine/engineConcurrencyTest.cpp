@@ -2,9 +2,11 @@
 // thread delivers frames. Meant to run under ThreadSanitizer too.
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <future>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -12,16 +14,19 @@
 
 #include "headTracking/engine/engineTestSupport.h"
 #include "headTracking/testCameraFrame.h"
+#include "tavo/common/exception.h"
 #include "tavo/common/platform.h"
 #include "tavo/headTracking/camera/sharedCamera.h"
 #include "tavo/headTracking/common/frameAdapter.h"
 #include "tavo/headTracking/engine/engine.h"
+#include "threadTestSupport.h"
 
 namespace tavo::head {
 namespace {
 
 using namespace std::chrono_literals;
 using test::FaceAt;
+using test::HostStress;
 using test::LogCapture;
 using test::ScriptedPlugins;
 using test::TestIntrinsics;
@@ -29,9 +34,7 @@ using test::TestIntrinsics;
 class EngineConcurrencyTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!plugins.loaded()) {
-            GTEST_SKIP() << "the scripted plug-ins are not beside the test";
-        }
+        ASSERT_TRUE(plugins.loaded()) << "the scripted plug-ins are not beside the test";
         plugins.cpuScript.faces = {FaceAt({-200.0f, 0.0f, 1000.0f}), FaceAt({0.0f, 0.0f, 900.0f}),
                                    FaceAt({200.0f, 0.0f, 1100.0f})};
         plugins.gpuScript.faces = {FaceAt({0.0f, 50.0f, 800.0f})};
@@ -95,59 +98,16 @@ TEST_F(EngineConcurrencyTest, HostThreadsWhileASharedCameraPushes) {
     sink.onCameraIntrinsics(TestIntrinsics());
     StartPushing();
 
-    std::atomic<bool> stopHosts{false};
-    std::thread setters([&] {
-        for (int i = 0; !stopHosts.load(); ++i) {
-            engine.SetCameraPosition(glm::vec3(static_cast<float>(i % 50), 0.0f, 0.0f));
-            engine.SetCameraRotation(1, 0, 0, 0, 1, 0, 0, 0, 1);
-            FilterProperties properties;
-            properties.bufferLim = 300.0f + static_cast<float>(i % 7);
-            engine.SetFilterProperties(properties);
-            engine.SetTrackedEyes(i % 3 != 0, true);
-            engine.SetMaxNumOfDetectedFaces(1 + i % 4);
-            engine.SetProfiling(i % 2 == 0);
-            EXPECT_NE(engine.GetFaceDetectorBackend(), kTavoFaceDetectorBackendUnknown);
-            EXPECT_EQ(engine.GetMaxNumOfDetectedFacesLimit(), 4);
-            EXPECT_EQ(engine.GetCameraFps(), 0);
-            std::this_thread::sleep_for(100us);
-        }
-    });
-    std::thread switcher([&] {
-        for (int i = 0; !stopHosts.load(); ++i) {
-            EXPECT_TRUE(engine.SetFaceDetectorBackend(i % 2 == 0 ? kTavoFaceDetectorBackendGPU
-                                                                 : kTavoFaceDetectorBackendCPU));
-            std::this_thread::sleep_for(1ms);
-        }
-    });
-    std::thread poller([&] {
-        while (!stopHosts.load()) {
-            const BufferedFrame frame = adapter.GetFrame();
-            EXPECT_LE(frame.faces().size, 5);
-            std::this_thread::yield();
-        }
-    });
-
-    // This thread is the one that starts and stops.
-    for (int cycle = 0; cycle < 30; ++cycle) {
-        EXPECT_TRUE(engine.StartTracking());
-        std::this_thread::sleep_for(2ms);
-        EXPECT_TRUE(engine.StopTracking());
-        std::this_thread::sleep_for(500us);
-    }
-    ASSERT_TRUE(engine.StartTracking());
-    const int before = frames.load();
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (frames.load() < before + 50 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(1ms);
-    }
-    stopHosts.store(true);
-    setters.join();
-    switcher.join();
-    poller.join();
+    HostStress stress;
+    stress.startStopCycles = 30;
+    stress.trackingPerCycle = 2ms;
+    stress.stoppedPerCycle = 500us;
+    stress.maxPolledFaces = 5;
+    stress.frames = [&frames] { return frames.load(); };
+    EXPECT_TRUE(RunHostStress(engine, adapter, stress));
     StopPushing();
     EXPECT_TRUE(engine.StopTracking());
 
-    EXPECT_GE(frames.load(), before + 50);
     EXPECT_GE(maxFacesSeen.load(), 1);
     EXPECT_LE(maxFacesSeen.load(), 4);
     EXPECT_EQ(log.Count("Failed to process frame"), 0) << log.Dump();
@@ -169,8 +129,13 @@ TEST_F(EngineConcurrencyTest, StopWaitsForTheFrameInProgress) {
         while (!release.load()) {
             std::this_thread::yield();
         }
-        // The tracker must still be alive here, whatever the host thread does.
-        EXPECT_GE(tracker.faces().size, 0);
+        // The tracker must still be alive here, whatever the host thread does: it holds no more
+        // faces than the detector reports, each at a finite position.
+        const auto faces = tracker.faces();
+        EXPECT_LE(faces.size, static_cast<int64_t>(plugins.cpuScript.faces.size()));
+        for (const Face& face : faces) {
+            EXPECT_TRUE(std::isfinite(face.position.x) && std::isfinite(face.position.z));
+        }
         callbackDone.store(true);
     };
     Engine engine(args);
@@ -179,13 +144,87 @@ TEST_F(EngineConcurrencyTest, StopWaitsForTheFrameInProgress) {
     while (!inside.load()) {
         std::this_thread::yield();
     }
-    std::future<bool> stopped =
-        std::async(std::launch::async, [&] { return engine.StopTracking(); });
-    EXPECT_EQ(stopped.wait_for(50ms), std::future_status::timeout);
+    tavo::test::ThreadUsageMeter stopping;
+    std::future<bool> stopped = std::async(std::launch::async, [&] {
+        stopping = tavo::test::ThreadUsageMeter();
+        const bool result = engine.StopTracking();
+        stopping.Stop();
+        return result;
+    });
+    EXPECT_EQ(stopped.wait_for(200ms), std::future_status::timeout);
     release.store(true);
     EXPECT_TRUE(stopped.get());
+    EXPECT_TRUE(stopping.slept()) << "StopTracking while it waited: " << stopping;
     EXPECT_TRUE(callbackDone.load());
     StopPushing();
+}
+
+// Start and stop would wait for the very call they are made from: refused with an exception,
+// the frame goes on and tracking stays as it was.
+TEST_F(EngineConcurrencyTest, StartAndStopFromTheFrameCallbackAreRefused) {
+    std::vector<std::string> refusals;  // delivery thread only, read after it ends
+    std::unique_ptr<Engine> engine;
+    EngineInitArgs args;
+    args.platform = platform.get();
+    args.sharedCameraSink = &sink;
+    args.frameCallback = [&](const FaceTracker&, const FaceDetector::Output&, const CameraFrame&) {
+        for (bool (Engine::*call)() :
+             {&Engine::StopTracking, static_cast<bool (Engine::*)()>(&Engine::StartTracking)}) {
+            try {
+                (engine.get()->*call)();
+                refusals.emplace_back("accepted");
+            } catch (const Exception& error) {
+                refusals.emplace_back(error.what());
+            }
+        }
+    };
+    engine = std::make_unique<Engine>(args);
+    ASSERT_TRUE(engine->StartTracking());
+    sink.onCameraIntrinsics(TestIntrinsics());
+    auto push = std::async(std::launch::async, [&] {
+        sink.onCameraFrame(ImageDesc{2000, 2000, 0, pixels.data()},
+                           Timestamp{Timestamp::Space::System, 1.0});
+    });
+    tavo::test::FinishesWithin(push, 10s, "a push whose callback stops tracking");
+    ASSERT_EQ(refusals.size(), 2u);
+    for (const std::string& refusal : refusals) {
+        EXPECT_NE(refusal.find("from the camera delivery thread"), std::string::npos) << refusal;
+    }
+    EXPECT_TRUE(engine->StopTracking()) << "still tracking";
+}
+
+// A backend switch from the frame callback while a host thread's StopTracking waits for that
+// frame: neither waits for the other, and the stop leaves the new backend in place.
+TEST_F(EngineConcurrencyTest, ABackendSwitchFromTheCallbackDuringAStopGoesThrough) {
+    std::promise<void> entered;
+    std::promise<void> stopping;
+    std::atomic<bool> switched{false};
+    std::unique_ptr<Engine> engine;
+    EngineInitArgs args;
+    args.platform = platform.get();
+    args.sharedCameraSink = &sink;
+    args.frameCallback = [&](const FaceTracker&, const FaceDetector::Output&, const CameraFrame&) {
+        entered.set_value();
+        stopping.get_future().wait();
+        // Long enough for StopTracking to be waiting for this frame.
+        std::this_thread::sleep_for(100ms);
+        switched = engine->SetFaceDetectorBackend(kTavoFaceDetectorBackendGPU);
+    };
+    engine = std::make_unique<Engine>(args);
+    ASSERT_TRUE(engine->StartTracking());
+    auto push = std::async(std::launch::async, [&] {
+        sink.onCameraFrame(ImageDesc{2000, 2000, 0, pixels.data()},
+                           Timestamp{Timestamp::Space::System, 1.0});
+    });
+    entered.get_future().wait();
+    auto stop = std::async(std::launch::async, [&] {
+        stopping.set_value();
+        return engine->StopTracking();
+    });
+    tavo::test::FinishesWithin(push, 10s, "a backend switch from the callback");
+    EXPECT_TRUE(tavo::test::FinishesWithin(stop, 10s, "StopTracking"));
+    EXPECT_TRUE(switched.load());
+    EXPECT_EQ(engine->GetFaceDetectorBackend(), kTavoFaceDetectorBackendGPU);
 }
 
 }  // namespace

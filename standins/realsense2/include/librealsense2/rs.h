@@ -133,6 +133,9 @@ RS2_STANDIN_API void rs2_delete_context(rs2_context* context);
 /* The host's wall clock in milliseconds since 1970-01-01 UTC. */
 RS2_STANDIN_API rs2_time_t rs2_get_time(rs2_error** error);
 
+/* The option's display name, as in the real library ("Exposure", "Global Time Enabled"). */
+RS2_STANDIN_API const char* rs2_option_to_string(rs2_option option);
+
 #ifdef __cplusplus
 }
 #endif

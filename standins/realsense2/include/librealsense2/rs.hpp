@@ -2,10 +2,14 @@
 // signatures of librealsense2 (2.50 and later), over the simulated device of simulation.h.
 // Handles are shared like the real library's: copies refer to the same object, and the last
 // pipeline handle released stops streaming. Any thread may use a handle; the simulated device
-// serialises access.
+// serialises access. A context's devices-changed callback runs on the thread that changed the
+// simulated device (the real library uses a thread of its own); it must not wait for the threads
+// that use the library.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -68,19 +72,6 @@ RS2_STANDIN_ERROR_CLASS(wrong_api_call_sequence_error, recoverable_error);
 RS2_STANDIN_ERROR_CLASS(not_implemented_error, recoverable_error);
 #undef RS2_STANDIN_ERROR_CLASS
 
-class RS2_STANDIN_API context {
-  public:
-    // For the API version of these headers.
-    context();
-    // Over a context made by rs2_create_context, e.g. for an older API version.
-    context(std::shared_ptr<rs2_context> ctx);
-
-    friend struct detail::access;
-
-  private:
-    std::shared_ptr<rs2_context> _context;
-};
-
 class RS2_STANDIN_API stream_profile {
   public:
     stream_profile();
@@ -111,9 +102,20 @@ class RS2_STANDIN_API video_stream_profile : public stream_profile {
     rs2_intrinsics get_intrinsics() const;
 };
 
+struct option_range {
+    float min;
+    float max;
+    float def;
+    float step;
+};
+
 class RS2_STANDIN_API options {
   public:
     bool supports(rs2_option option) const;
+    // Throws rs2::invalid_value_error for an option the sensor does not support.
+    option_range get_option_range(rs2_option option) const;
+    // Throws rs2::invalid_value_error for an unsupported option and for a value outside the
+    // option's range or between its steps.
     void set_option(rs2_option option, float value) const;
 
     friend struct detail::access;
@@ -163,6 +165,58 @@ class RS2_STANDIN_API device {
 
   private:
     std::shared_ptr<detail::device_data> _device;
+};
+
+// The devices connected at one moment.
+class RS2_STANDIN_API device_list {
+  public:
+    device_list();
+    uint32_t size() const;
+    // Throws rs2::invalid_value_error outside the list.
+    device operator[](uint32_t index) const;
+    device front() const { return (*this)[0]; }
+
+    friend struct detail::access;
+
+  private:
+    std::vector<device> _devices;
+};
+
+// What one change of the connected devices removed and added.
+class RS2_STANDIN_API event_information {
+  public:
+    bool was_removed(const device& dev) const;
+    bool was_added(const device& dev) const;
+    device_list get_new_devices() const;
+
+    friend struct detail::access;
+
+  private:
+    std::vector<uint64_t> _removed;
+    device_list _added;
+};
+
+class RS2_STANDIN_API context {
+  public:
+    // For the API version of these headers.
+    context();
+    // Over a context made by rs2_create_context, e.g. for an older API version.
+    context(std::shared_ptr<rs2_context> ctx);
+
+    // The devices connected now; never waits for one.
+    device_list query_devices() const;
+    // Called with every later change of the connected devices, until the context is released.
+    // Replaces an earlier callback of this context.
+    template <class T>
+    void set_devices_changed_callback(T callback) {
+        set_devices_changed_function(std::function<void(event_information&)>(std::move(callback)));
+    }
+
+    friend struct detail::access;
+
+  private:
+    void set_devices_changed_function(std::function<void(event_information&)> callback);
+    std::shared_ptr<rs2_context> _context;
 };
 
 class RS2_STANDIN_API frame {
@@ -217,6 +271,9 @@ class RS2_STANDIN_API frameset : public frame {
     // As first_or_default, but throws rs2::error when there is none.
     frame first(rs2_stream s, rs2_format f = RS2_FORMAT_ANY) const;
     depth_frame get_depth_frame() const;
+    // The infrared frame of imager `index` (1 left, 2 right), or with 0 the first infrared frame;
+    // empty when the set has none.
+    video_frame get_infrared_frame(size_t index = 0) const;
 };
 
 class RS2_STANDIN_API config {
@@ -252,10 +309,14 @@ class RS2_STANDIN_API pipeline_profile {
 class RS2_STANDIN_API pipeline {
   public:
     pipeline(context ctx = context());
+    // Without a device waits for one to appear (up to 15 s) before throwing "No device connected".
     pipeline_profile start();
     pipeline_profile start(const config& config);
     void stop();
-    // Blocks until the next frame set; throws rs2::error when none arrives within the timeout.
+    // Blocks until the next frame set; throws rs2::error when none arrives within the timeout. A
+    // wait that runs out while the pipeline's device is gone starts the pipeline again on the
+    // device connected then, if any, and waits once more; it never throws
+    // rs2::camera_disconnected_error.
     frameset wait_for_frames(unsigned int timeout_ms = RS2_DEFAULT_TIMEOUT) const;
     pipeline_profile get_active_profile() const;
 

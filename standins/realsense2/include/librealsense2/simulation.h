@@ -43,15 +43,32 @@ RS2_STANDIN_API void rs2sim_connect_device(const rs2sim_device_desc* desc);
 RS2_STANDIN_API void rs2sim_connect_default_device(void);
 /* Fills `intrinsics` the way the default device does for a width x height stream. */
 RS2_STANDIN_API void rs2sim_default_intrinsics(int width, int height, rs2_intrinsics* intrinsics);
-/* Removes the device. A waiting wait_for_frames then throws rs2::camera_disconnected_error and
-   later pipeline starts throw rs2::error "No device connected". */
+/* Removes the device, as unplugging does with the real library: a wait_for_frames keeps waiting
+   and, when its time runs out, tries to start its pipeline again and throws a plain rs2::error
+   ("Device disconnected. Failed to reconnect: ..."), never rs2::camera_disconnected_error. Calls
+   on the old device's sensors throw rs2::camera_disconnected_error. Pipeline starts wait for a
+   device (up to 15 s, see rs2sim_set_max_wait_ms) and then throw rs2::error "No device
+   connected". Contexts' devices-changed callbacks hear of the removal. */
 RS2_STANDIN_API void rs2sim_disconnect_device(void);
+/* Connects the device last described again, as a fresh connection: its options are back at their
+   defaults and its supported set and ranges as after rs2sim_connect_device. A pipeline that
+   streamed from the old connection starts again on it only inside a wait_for_frames that runs
+   out, as the real library's does; callbacks hear of the removal (when it was still connected)
+   and the addition. Does nothing when no device was ever described. */
+RS2_STANDIN_API void rs2sim_reconnect_device(void);
 /* Disconnects, and clears queued frame sets, injected failures, the logs, the wait limit and
    the counters. */
 RS2_STANDIN_API void rs2sim_reset(void);
 
-/* Depth sensor options. Setting an unsupported option throws rs2::invalid_value_error. */
+/* Depth sensor options. Setting an unsupported option throws rs2::invalid_value_error, and so
+   does a value outside the option's range or off its steps. A connected device starts with a
+   D4xx depth sensor's ranges (min, max, step, default): exposure 1, 165000, 1, 8500; gain 16,
+   248, 1, 16; auto exposure 0, 1, 1, 1; laser power 0, 360, 30, 150; emitter 0, 2, 1, 1; depth
+   units 0.000001, 0.01, 0.000001, 0.001; global time 0, 1, 1, 1. */
 RS2_STANDIN_API void rs2sim_set_option_supported(rs2_option option, int supported);
+/* Replaces an option's range until the next connect; a step of 0 accepts any value in range. */
+RS2_STANDIN_API void rs2sim_set_option_range(rs2_option option, float min, float max, float step,
+                                             float def);
 /* The value last set, or `fallback` when the option was never set since the device connected. */
 RS2_STANDIN_API float rs2sim_get_option_value(rs2_option option, float fallback);
 /* Every successful set_option since the last connect or clear, in call order. */
@@ -77,7 +94,8 @@ RS2_STANDIN_API int rs2sim_stream_request_entry(int position, rs2sim_stream_requ
 RS2_STANDIN_API int rs2sim_active_profile(rs2_stream stream, rs2sim_stream_profile* profile);
 /* 1 while a pipeline streams; the last pipeline handle's release stops it. */
 RS2_STANDIN_API int rs2sim_is_streaming(void);
-/* Successful pipeline starts and stops since the last reset. */
+/* Successful pipeline starts (restarts inside wait_for_frames included) and stops since the last
+   reset. */
 RS2_STANDIN_API int rs2sim_start_count(void);
 RS2_STANDIN_API int rs2sim_stop_count(void);
 
@@ -107,11 +125,32 @@ typedef struct rs2sim_frame {
 RS2_STANDIN_API int rs2sim_push_frameset(const rs2sim_frame* frames, int count);
 /* Queues a frame set of the streams the pipeline resolved: a Y8 infrared image filled with
    `infrared_value` (when an infrared stream is active) and a Z16 depth image filled with
-   `depth_units` (when a depth stream is active), both stamped `timestamp_ms` in the global time
-   domain, with frame and sensor time stamp metadata equal to timestamp_ms x 1000 and a frame
-   counter. Returns 0 when no pipeline streams, else 1. */
+   `depth_units` (when a depth stream is active). `timestamp_ms` is the host's time of the frame;
+   how the frames are stamped follows the metadata setting and the clock of the device:
+   - the device clock reads timestamp_ms + the offset of rs2sim_set_global_time_settling;
+   - with metadata (RS2SIM_METADATA_FULL, the default) frames carry a frame counter and frame
+     and sensor time stamps (both the device clock in microseconds); with RS2SIM_METADATA_UVC_HEADER
+     only the frame time stamp; with RS2SIM_METADATA_NONE nothing;
+   - without metadata the domain is system time, stamped timestamp_ms; otherwise, while global
+     time is enabled (the option, on unless set to 0) and has settled, the global time domain
+     stamped timestamp_ms, else the hardware clock domain stamped with the device clock.
+   Returns 0 when no pipeline streams, else 1. */
 RS2_STANDIN_API int rs2sim_push_active_frameset(double timestamp_ms, uint8_t infrared_value,
                                                 uint16_t depth_units);
+
+typedef enum rs2sim_metadata_mode {
+    RS2SIM_METADATA_FULL = 0,
+    /* What a camera gives without the kernel's metadata patch. */
+    RS2SIM_METADATA_UVC_HEADER = 1,
+    RS2SIM_METADATA_NONE = 2
+} rs2sim_metadata_mode;
+/* How rs2sim_push_active_frameset stamps frames from now on; kept until rs2sim_reset. */
+RS2_STANDIN_API void rs2sim_set_frame_metadata(rs2sim_metadata_mode mode);
+/* The real library reports global time only once its tracking of the device clock settles: after
+   every pipeline start (a restart inside wait_for_frames included) the first `framesets` frame
+   sets of rs2sim_push_active_frameset come in the hardware clock domain. `device_clock_offset_ms`
+   is what the device clock reads ahead of the host's. Both 0 (the default) until rs2sim_reset. */
+RS2_STANDIN_API void rs2sim_set_global_time_settling(int framesets, double device_clock_offset_ms);
 /* Queues a timeout: the wait that takes it throws at once the error a wait that runs out of time
    throws (rs2::error, not an unrecoverable one: "Frame didn't arrive within <timeout>").
    Returns 0 when no pipeline streams, else 1. */
@@ -120,9 +159,10 @@ RS2_STANDIN_API int rs2sim_push_timeout(void);
 RS2_STANDIN_API int rs2sim_pending_framesets(void);
 /* Frame sets taken by wait_for_frames since the last reset. */
 RS2_STANDIN_API int rs2sim_delivered_framesets(void);
-/* Caps the real time a wait_for_frames blocks on an empty queue; when the cap runs out, the wait
-   throws the timeout error naming the timeout the caller asked for. Negative: no cap (the
-   default). Lets tests stop a capture loop without waiting out its full timeout. */
+/* Caps the real time a wait_for_frames blocks on an empty queue, and a pipeline start waits for a
+   device; when the cap runs out, the call fails as it would after its full time (a wait names
+   the timeout the caller asked for). Negative: no cap (the default). Lets tests stop a capture
+   loop without waiting out its full timeout. */
 RS2_STANDIN_API void rs2sim_set_max_wait_ms(int max_wait_ms);
 /* The timeout the latest wait_for_frames asked for; -1 before the first. */
 RS2_STANDIN_API int rs2sim_last_wait_timeout_ms(void);
@@ -132,7 +172,8 @@ RS2_STANDIN_API int rs2sim_last_wait_timeout_ms(void);
    Function names are those of the real library's C calls behind the wrapper:
      rs2_create_context, rs2_create_pipeline, rs2_pipeline_start_with_config,
      rs2_pipeline_wait_for_frames, rs2_pipeline_get_active_profile, rs2_pipeline_stop,
-     rs2_get_video_stream_intrinsics, rs2_query_sensors, rs2_supports_option, rs2_set_option,
+     rs2_get_video_stream_intrinsics, rs2_query_sensors, rs2_query_devices,
+     rs2_supports_option, rs2_get_option_range, rs2_set_option,
      rs2_get_frame_timestamp, rs2_get_frame_timestamp_domain, rs2_supports_frame_metadata,
      rs2_get_frame_metadata, rs2_get_frame_width, rs2_get_frame_height, rs2_get_frame_data,
      rs2_depth_frame_get_distance, rs2_project_point_to_pixel, rs2_deproject_pixel_to_point.

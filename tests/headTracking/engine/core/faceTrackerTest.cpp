@@ -145,6 +145,17 @@ TEST_F(FaceTrackerTest, CapacityIsPreparedFromTheDetector) {
     tracker->OnMaxNumOfDetectedFacesChange(-5);
     tracker->OnMaxNumOfDetectedFacesChange(8);
     EXPECT_EQ(tracker->faces().size, 3);
+    // Prepared for eight, the tracker keeps its raw records in place through a frame of eight:
+    // nothing is allocated while tracking.
+    Step(66, {FaceAt({0, 0, 1000})});
+    const RawFace* storage = tracker->rawFaces().data;
+    std::vector<DetectedFace> eight;
+    for (int i = 0; i < 8; ++i) {
+        eight.push_back(FaceAt({-875.0f + 250.0f * static_cast<float>(i), 0, 1000}));
+    }
+    Step(99, eight);
+    ASSERT_EQ(tracker->rawFaces().size, 8);
+    EXPECT_EQ(tracker->rawFaces().data, storage);
 }
 
 TEST_F(FaceTrackerTest, FirstFrameOnlyStartsTheClockAndDtIsTheTimestampDifference) {

@@ -52,6 +52,33 @@ TEST(KalmanFilterTest, GainGrowsWithSpeedPerAxis) {
     EXPECT_FLOAT_EQ(filter.position.z, 0.0f);
 }
 
+// The gain follows the square of the speed, whatever its sign: speeds 0, a and far above a
+// cannot tell v² from |v| apart, 2a can ((4 + b) / 5 against (2 + b) / 3).
+TEST(KalmanFilterTest, GainFollowsTheSquaredSpeedOfEitherSign) {
+    const float a = kDefaults.a.x;
+    const float b = kDefaults.b.x;
+    const struct {
+        float speed;
+        float gain;
+    } cases[] = {
+        {2.0f * a, (4.0f + b) / 5.0f},
+        {-a, (1.0f + b) / 2.0f},
+        {-2.0f * a, (4.0f + b) / 5.0f},
+        {3.0f * a, (9.0f + b) / 10.0f},
+    };
+    const float dt = 10.0f;
+    for (const auto& c : cases) {
+        KalmanFilter filter;
+        filter.Reset({0.0f, 0.0f, 0.0f});
+        filter.velocity = {c.speed, 0.0f, 0.0f};
+        // Innovation of exactly 1 past the prediction.
+        const float predicted = c.speed * dt;
+        filter.Update(kDefaults, {predicted + 1.0f, 0.0f, 0.0f}, dt);
+        EXPECT_NEAR(filter.position.x, predicted + c.gain, 1e-5f) << "speed " << c.speed;
+        EXPECT_NEAR(filter.velocity.x, c.speed + c.gain / dt, 1e-6f) << "speed " << c.speed;
+    }
+}
+
 TEST(KalmanFilterTest, ZeroSpeedScaleAtRestUsesGainB) {
     const KalmanCoeffs coeffs{{0.0f, 0.05f, 0.2f}, {0.25f, 0.1f, 0.1f}};
     KalmanFilter filter;
