@@ -15,6 +15,7 @@
 #include "tavo/headTracking/engine/core/kalmanFilter.h"
 #include "tavo/opengl/gl.h"
 #include "tavo/opengl/glHelpers.h"
+#include "tavo/opengl/glLoader.h"
 #include "tavo/opengl/shader.h"
 #include "tavo/sdk/tavoSDK.h"
 
@@ -160,6 +161,9 @@ struct Weaver::State {
 
 Weaver::Weaver(const std::optional<device::Config>& panel) : state_(std::make_unique<State>()) {
     State& s = *state_;
+    // The library keeps its OpenGL entry points to itself: this side loads its own on the
+    // headless context.
+    OVR::GLEContext::GetCurrentContext()->Init();
     s.sdk = CreateTavoSDK();
     s.sdk->PrepareFaceTracking(false, nullptr);
     s.sdk->InitializePlatform({});
