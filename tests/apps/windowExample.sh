@@ -8,6 +8,10 @@ set -euo pipefail
 example="$1"
 out="$2"
 mkdir -p "$out"
+# Under AddressSanitizer: Mesa's GLX driver is unloaded before the leak check, so what it
+# keeps can be neither told apart nor suppressed by module; the library's own leaks are checked
+# by its EGL tests, where nothing is unloaded.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 rm -f "$out/window.png" "$out/stdout.txt"
 
 # Xvfb picks a free display itself and writes its number to the descriptor.
