@@ -177,8 +177,8 @@ chroot "${root}" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:
   LANG=C.UTF-8 "${ccache_env[@]}" /bin/bash -c 'cd /src && bash scripts/test.sh' || status=$?
 if [ -f "${root}/var/log/tavo-ccache-stats.log" ]; then
   echo "fresh-machine-check: compiler cache in the root:"
-  chroot "${root}" ccache --show-log-stats --config-path /dev/null \
-    --set-config=stats_log=/var/log/tavo-ccache-stats.log 2>/dev/null |
+  chroot "${root}" /usr/bin/env CCACHE_DIR=/var/cache/tavo-ccache \
+    CCACHE_STATSLOG=/var/log/tavo-ccache-stats.log ccache --show-log-stats 2>&1 |
     grep -E -i "hits|misses" || true
 fi
 keep_debs
