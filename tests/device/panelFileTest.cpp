@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -132,6 +133,10 @@ struct BadFile {
     const char* text;  // null: no file is written at the place named
     const char* message;
 };
+
+void PrintTo(const BadFile& bad, std::ostream* out) {
+    *out << bad.what;
+}
 
 class BadPanelFileTest : public PanelFileTest, public ::testing::WithParamInterface<BadFile> {};
 
