@@ -21,6 +21,8 @@ PACKAGES=(
   libopencv-dev opencv-data
   # its tests: scikit-image's sample photographs
   python3-skimage
+  # the API reference (the `docs` target)
+  doxygen
 )
 
 missing=()

@@ -26,7 +26,8 @@ struct SharedCameraSink {
 namespace tavo::head {
 
 // One pushed image with its time stamp, copied by value; the pixels stay the host's and must
-// stay valid while the listener call lasts. Without depth or calibration: the projection
+// stay valid while the listener call lasts. Like every CameraFrame it is read on the delivery
+// thread, here the host thread that pushed the image. Without depth or calibration: the projection
 // operations answer false so the tracker falls back to its pinhole model.
 class TAVO_API TrivialCameraFrame final : public CameraFrame {
   public:
