@@ -17,6 +17,8 @@ PACKAGES=(
   libopencv-dev opencv-data
   # its tests: scikit-image's sample photographs
   python3-skimage
+  # the Python bindings: their tests in a virtual environment, and the example's webcam mode
+  python3-pytest python3-venv python3-wheel python3-opencv
 )
 
 missing=()
