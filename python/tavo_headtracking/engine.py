@@ -58,6 +58,16 @@ class Intrinsics:
         return Intrinsics(width, height, width / 2.0, height / 2.0, fx, fx)
 
 
+def _plane(array, dtype, what):
+    """The array as C-contiguous rows of `dtype`, or ValueError naming `what` was needed."""
+    plane = np.ascontiguousarray(array)
+    if plane.dtype != dtype or plane.ndim != 2:
+        raise ValueError(
+            "%s as a 2-D array is needed, not %s of shape %s" % (what, plane.dtype, plane.shape)
+        )
+    return plane
+
+
 def _result_from(frame):
     lib = library()
     result = r.TrackingResult()
@@ -186,23 +196,13 @@ class Engine:
         wall clock in milliseconds since 1970 (now when omitted), or with ``device_clock`` a
         clock of the camera's own. Returns when the frame is tracked (or dropped while not
         tracking)."""
-        pixels = np.ascontiguousarray(image)
-        if pixels.dtype != np.uint8 or pixels.ndim != 2:
-            raise ValueError(
-                "an 8-bit grey image as a 2-D array is needed, not %s of shape %s"
-                % (pixels.dtype, pixels.shape)
-            )
+        pixels = _plane(image, np.uint8, "an 8-bit grey image")
         record = r.Image(
             pixels.shape[1], pixels.shape[0], pixels.ctypes.data_as(ctypes.POINTER(ctypes.c_uint8))
         )
         depth_record = None
         if depth is not None:
-            distances = np.ascontiguousarray(depth)
-            if distances.dtype != np.uint16 or distances.ndim != 2:
-                raise ValueError(
-                    "a 16-bit depth image as a 2-D array is needed, not %s of shape %s"
-                    % (distances.dtype, distances.shape)
-                )
+            distances = _plane(depth, np.uint16, "a 16-bit depth image")
             depth_record = r.DepthImage(
                 distances.shape[1],
                 distances.shape[0],
