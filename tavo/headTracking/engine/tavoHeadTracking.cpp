@@ -594,20 +594,23 @@ tavo_headtracking_status_e tavoHeadTrackingEnginePushCameraImage(
                                    depth->unitInMetres, depth->data != nullptr ? "with" : "no"),
                        kFunction);
             }
-            const auto space = static_cast<tavo::Timestamp::Space>(timestamp->space);
+            // Copied out of the packed record: a reference to its double may be misaligned.
+            const int32_t spaceValue = timestamp->space;
+            const double ms = timestamp->ms;
+            const auto space = static_cast<tavo::Timestamp::Space>(spaceValue);
             if ((space != tavo::Timestamp::Space::System &&
                  space != tavo::Timestamp::Space::Unknown) ||
-                !std::isfinite(timestamp->ms)) {
+                !std::isfinite(ms)) {
                 Refuse(fmt::format("Invalid time stamp: space {}, {} ms; the space is 0 or -1 and "
                                    "the time finite",
-                                   timestamp->space, timestamp->ms),
+                                   spaceValue, ms),
                        kFunction);
             }
             tavo::ImageDesc desc;
             desc.width = image->width;
             desc.height = image->height;
             desc.data = image->data;
-            const PushedCameraFrame frame(desc, depth, tavo::Timestamp{space, timestamp->ms});
+            const PushedCameraFrame frame(desc, depth, tavo::Timestamp{space, ms});
             if (sink.onHostCameraFrame) {
                 sink.onHostCameraFrame(frame);
             }
