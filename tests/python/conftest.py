@@ -43,6 +43,10 @@ class Script:
             face.rightEyeDepth = face.leftEyeDepth = depth_m
         self._set(array, len(eye_pairs), limit, flags)
 
+    def refuse_detectors(self):
+        """The plug-in makes no detector, as one that cannot start does."""
+        self._set(None, 0, 4, 1)
+
 
 @pytest.fixture
 def script():

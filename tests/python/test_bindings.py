@@ -131,8 +131,7 @@ def test_a_closed_engine_refuses_every_call(script):
 
 
 def test_a_failed_creation_raises_and_leaves_nothing_open(script):
-    # A plug-in that cannot make detectors fails the engine's creation.
-    script._set(None, 0, 4, 1)
+    script.refuse_detectors()
     with pytest.raises(th.HeadTrackingError) as raised:
         th.Engine()
     assert raised.value.function == "tavoHeadTrackingEngineInitWithSharedCamera"
