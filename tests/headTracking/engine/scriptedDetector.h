@@ -40,6 +40,9 @@ struct ScriptedDetectorScript {
     bool ignoreMaximum = false;
     // Each eye's depth is the frame's depth at the eye's pixel where the frame has one.
     bool depthFromFrame = false;
+    // Each detection moves every face by this many pixels (both eyes) from the one before, so
+    // detection k of a detector reports the scripted pixels plus k times this step.
+    glm::dvec2 pixelStepPerDetect{0.0};
     // Not owned; must outlive the detectors made from this script.
     ScriptedDetectorStats* stats = nullptr;
 };

@@ -54,15 +54,16 @@ class ScriptedDetector final : public tavo::head::FaceDetector {
             }
         }
         output_.faces = script_.faces;
-        if (script_.depthFromFrame) {
-            for (tavo::head::DetectedFace& face : output_.faces) {
-                float depth = 0.0f;
-                if (frame.GetDepth(face.rightEyePixel, depth)) {
-                    face.rightEyeDepth = depth;
-                }
-                if (frame.GetDepth(face.leftEyePixel, depth)) {
-                    face.leftEyeDepth = depth;
-                }
+        const glm::dvec2 offset = script_.pixelStepPerDetect * static_cast<double>(detections_++);
+        for (tavo::head::DetectedFace& face : output_.faces) {
+            face.rightEyePixel += offset;
+            face.leftEyePixel += offset;
+            float depth = 0.0f;
+            if (script_.depthFromFrame && frame.GetDepth(face.rightEyePixel, depth)) {
+                face.rightEyeDepth = depth;
+            }
+            if (script_.depthFromFrame && frame.GetDepth(face.leftEyePixel, depth)) {
+                face.leftEyeDepth = depth;
             }
         }
         if (!script_.ignoreMaximum &&
@@ -78,6 +79,7 @@ class ScriptedDetector final : public tavo::head::FaceDetector {
     ScriptedDetectorScript script_;
     tavo_face_detector_backend_e backend_;
     int32_t maxNumOfFaces_;
+    int64_t detections_ = 0;  // the engine calls Detect from one thread at a time
     tavo::CameraIntrinsics intrinsics_{};
     Output output_;
 };
