@@ -23,6 +23,8 @@ PACKAGES=(
   python3-skimage
   # the API reference (the `docs` target)
   doxygen
+  # the Python bindings: their tests in a virtual environment, and the example's webcam mode
+  python3-pytest python3-venv python3-wheel python3-opencv
 )
 
 missing=()
