@@ -15,8 +15,8 @@ PACKAGES=(
   libegl-dev libgl-dev libopengl-dev libegl-mesa0 libgl1-mesa-dri
   # the CPU face detector plug-in: OpenCV and its Haar cascades (the face model: below)
   libopencv-dev opencv-data
-  # its tests: scikit-image's sample photographs
-  python3-skimage
+  # its tests and the walk demo: scikit-image's sample photographs; the demo's plot
+  python3-skimage python3-matplotlib
 )
 
 missing=()
