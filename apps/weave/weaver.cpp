@@ -44,8 +44,9 @@ Picture LoadPicture(const std::string& path) {
     return picture;
 }
 
-bool WritePng(const Picture& picture, const std::string& path) {
+bool WritePng(const Picture& picture, const std::string& path, int compression) {
     stbi_flip_vertically_on_write(0);
+    stbi_write_png_compression_level = compression;
     return stbi_write_png(path.c_str(), picture.width, picture.height, 4, picture.rgba.data(),
                           picture.width * 4) != 0;
 }

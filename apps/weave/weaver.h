@@ -32,8 +32,9 @@ struct Picture {
 // Reads a PNG, JPEG, BMP, TGA or PPM file. Throws std::runtime_error naming the file when it
 // cannot be read or decoded.
 Picture LoadPicture(const std::string& path);
-// Writes `picture` as PNG; false when the file cannot be written.
-bool WritePng(const Picture& picture, const std::string& path);
+// Writes `picture` as PNG; false when the file cannot be written. `compression` is zlib's level
+// (1 fast and larger, 9 small and slow).
+bool WritePng(const Picture& picture, const std::string& path, int compression = 8);
 
 struct WeaveSettings {
     eTavoInterlaceMode mode = sdk::kTavoInterlaceModeStereoSliding;
