@@ -71,7 +71,7 @@ struct Options {
     fs::path out = "demo-out";
     bool predict = true;
     bool realsense = false;
-    int keyFrames = 10;
+    int keyFrames = 6;
 };
 
 double Number(const std::string& text, const char* option) {
@@ -311,12 +311,13 @@ int Run(const Options& options) {
 
     const int views = weaver.ViewsFor(options.mode);
     // The probe pair: the left eye's views all white, the right eye's all black. In View
-    // Sliding the left half of the views is meant for the left eye.
+    // Sliding an eye further right sees a lower-numbered view on this lens, so the left eye's
+    // are the upper half.
     std::vector<Picture> probe;
     for (int i = 0; i < views; ++i)
-        probe.push_back(Constant(2 * i < views ? 255 : 0));
-    const int intendedLeft = views == 2 ? 0 : views / 2 - 1;
-    const int intendedRight = views == 2 ? 1 : views / 2;
+        probe.push_back(Constant(views == 2 ? (i == 0 ? 255 : 0) : (2 * i >= views ? 255 : 0)));
+    const int intendedLeft = views == 2 ? 0 : views / 2;
+    const int intendedRight = views == 2 ? 1 : views / 2 - 1;
 
     const int displayFrames = static_cast<int>(std::lround(options.seconds * kDisplayHz));
     // Key frames: spread over the frames whose viewer the camera sees.
