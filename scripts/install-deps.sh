@@ -19,8 +19,8 @@ PACKAGES=(
   libglfw3-dev libglx-mesa0 xvfb xdotool
   # the CPU face detector plug-in: OpenCV and its Haar cascades (the face model: below)
   libopencv-dev opencv-data
-  # its tests: scikit-image's sample photographs
-  python3-skimage
+  # its tests and the walk demo: scikit-image's sample photographs; the demo's plot
+  python3-skimage python3-matplotlib
   # the API reference (the `docs` target)
   doxygen
   # the Python bindings: their tests in a virtual environment, and the example's webcam mode

@@ -44,8 +44,9 @@ Picture LoadPicture(const std::string& path) {
     return picture;
 }
 
-bool WritePng(const Picture& picture, const std::string& path) {
+bool WritePng(const Picture& picture, const std::string& path, int compression) {
     stbi_flip_vertically_on_write(0);
+    stbi_write_png_compression_level = compression;
     return stbi_write_png(path.c_str(), picture.width, picture.height, 4, picture.rgba.data(),
                           picture.width * 4) != 0;
 }
@@ -162,13 +163,18 @@ struct Weaver::State {
     bool blending = true;  // the SDK's view blending starts on
 };
 
-Weaver::Weaver(const std::optional<device::Config>& panel) : state_(std::make_unique<State>()) {
+Weaver::Weaver(const std::optional<device::Config>& panel, SharedCameraSink* camera)
+    : state_(std::make_unique<State>()) {
     State& s = *state_;
     // The library keeps its OpenGL entry points to itself: this side loads its own on the
     // headless context.
     OVR::GLEContext::GetCurrentContext()->Init();
     s.sdk = CreateTavoSDK();
-    s.sdk->PrepareFaceTracking(false, nullptr);
+    s.sdk->PrepareFaceTracking(camera != nullptr, camera);
+    if (camera != nullptr) {
+        s.sdk->SetFaceDetectorBackend(kTavoFaceDetectorBackendCPU);
+        s.sdk->SetProfiling(true);
+    }
     s.sdk->InitializePlatform({});
     s.sdk->Initialize(nullptr);
     if (!s.sdk->IsInitialized()) {
@@ -177,6 +183,13 @@ Weaver::Weaver(const std::optional<device::Config>& panel) : state_(std::make_un
     }
     if (panel)
         s.sdk->SetConfig(*panel);
+    if (camera != nullptr && !s.sdk->IsFaceTrackingEnabled()) {
+        s.sdk->Shutdown();
+        s.sdk->Destroy();
+        throw std::runtime_error(
+            "face tracking did not start: is the CPU detector plug-in beside the library or on "
+            "the library path? (the log says why)");
+    }
     s.interlacer = s.sdk->CreateNewThreadedInterlacer({});
     s.interlacer->InitializeOpenGL(nullptr, kTavoTaskResponsibilityInterlacer,
                                    kTavoTaskResponsibilityInterlacer,
@@ -205,6 +218,10 @@ const device::Config& Weaver::config() const {
     return state_->sdk->GetConfig();
 }
 
+ITavoSDK& Weaver::sdk() const {
+    return *state_->sdk;
+}
+
 TavoSharpeningValues Weaver::sharpening() const {
     TavoSharpeningValues values;
     state_->sdk->GetSharpeningValues(values, config().panelResolution.x,
@@ -214,6 +231,14 @@ TavoSharpeningValues Weaver::sharpening() const {
 
 int Weaver::ViewsFor(eTavoInterlaceMode mode) const {
     return mode == kTavoInterlaceModeStereoSliding ? 2 : config().numViews.x;
+}
+
+std::vector<glm::vec3> Weaver::ViewOffsets(eTavoInterlaceMode mode) {
+    state_->interlacer->SetInterlaceMode(mode);
+    std::vector<glm::vec3> offsets;
+    for (int i = 0; i < ViewsFor(mode); ++i)
+        offsets.push_back(state_->interlacer->GetViewOffset(i));
+    return offsets;
 }
 
 Picture Weaver::Weave(const WeaveSettings& settings, const std::vector<Picture>& views) {
@@ -230,9 +255,11 @@ Picture Weaver::Weave(const WeaveSettings& settings, const std::vector<Picture>&
         s.sdk->ToggleViewBlending();
         s.blending = settings.blend;
     }
-    const head::MovingPoint face{settings.face, glm::vec3(0.0f)};
-    const Timestamp stamp{Timestamp::Space::Unknown, 0.0};
-    s.sdk->SetPrimaryFace(&face, &stamp);
+    if (!settings.heldFace) {
+        const head::MovingPoint face{settings.face, glm::vec3(0.0f)};
+        const Timestamp stamp{Timestamp::Space::Unknown, 0.0};
+        s.sdk->SetPrimaryFace(&face, &stamp);
+    }
 
     // Each picture into its view target, stretched to the target's size.
     const glm::ivec2 viewSize = config().viewResolution;

@@ -19,23 +19,17 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "apps/common/astronautFace.h"
 #include "headTracking/testCameraFrame.h"
 #include "tavo/common/assetManager.h"
 #include "tavo/headTracking/engine/blinkDetectorPlugin.h"
 
 namespace tavo::cpudetector::test {
 
-// The eye centres in scikit-image's astronaut.png (512 x 512), continuous pixel coordinates
-// (pixel i spans [i, i + 1)). Measured by hand: each eye was cut out, enlarged 30 times with a
-// one-pixel grid and its column and row numbers drawn on, and read by eye. The centre is the
-// middle of the iris's dark disc: its left and right edges where the sclera begins, its lower
-// edge at the lower lid, the upper lid hiding its top. Subject's right eye (image left): iris
-// columns 200-206 -> x 203.5; lower edge near row 104, radius 3.5 -> y 100.5. Left eye: iris
-// columns 243-250 -> x 247.0; lower edge near row 106, radius 4 -> y 102.5, the pupil's darkest
-// pixels (246-247, 102-104) agreeing. Reading error about one pixel, 2.5% of the 43.5-pixel
-// interocular distance.
-inline const cv::Point2f kAstronautRightEye(203.5f, 100.5f);
-inline const cv::Point2f kAstronautLeftEye(247.0f, 102.5f);
+// The hand-measured eye centres in scikit-image's astronaut.png, continuous pixel coordinates.
+inline const cv::Point2f kAstronautRightEye(apps::astronaut::kRightEyeX,
+                                            apps::astronaut::kRightEyeY);
+inline const cv::Point2f kAstronautLeftEye(apps::astronaut::kLeftEyeX, apps::astronaut::kLeftEyeY);
 
 inline float EyeError(const glm::dvec2& found, cv::Point2f expected, float eyeDistance) {
     return static_cast<float>(std::hypot(found.x - expected.x, found.y - expected.y)) / eyeDistance;
@@ -132,9 +126,10 @@ struct FaceCutout {
 };
 
 inline FaceCutout AstronautFace() {
-    // Around the face's middle, 1.7 face widths on a side, so hair and chin come along.
-    const cv::Rect region(225 - 85, 122 - 85, 170, 170);
-    return {Photo("astronaut.png")(region).clone(), region, 100.0f};
+    using namespace apps::astronaut;
+    const cv::Rect region(kFaceMiddleX - kCutoutSide / 2, kFaceMiddleY - kCutoutSide / 2,
+                          kCutoutSide, kCutoutSide);
+    return {Photo("astronaut.png")(region).clone(), region, kFaceWidth};
 }
 
 // An 848 x 480 frame like the depth camera's infrared image: dim, uneven, noisy, strewn with
@@ -169,8 +164,9 @@ inline SyntheticFrame InfraredFrame(const std::vector<PastedFace>& faces, unsign
         cv::Mat scaled;
         cv::resize(cutout.pixels, scaled, cv::Size(side, side), 0, 0,
                    scale < 1.0f ? cv::INTER_AREA : cv::INTER_LINEAR);
-        const cv::Point2f faceMiddle(225.0f - static_cast<float>(cutout.region.x),
-                                     122.0f - static_cast<float>(cutout.region.y));
+        const cv::Point2f faceMiddle(
+            static_cast<float>(apps::astronaut::kFaceMiddleX - cutout.region.x),
+            static_cast<float>(apps::astronaut::kFaceMiddleY - cutout.region.y));
         const cv::Point2f origin = face.centre - faceMiddle * scale;
         const int left = static_cast<int>(std::lround(origin.x));
         const int top = static_cast<int>(std::lround(origin.y));
