@@ -303,9 +303,12 @@ int Run(const Options& options) {
     SimulatedCamera camera(panel, TAVO_WALK_FACE_PHOTO);
     FrameLog log;
     sdk.SetFaceTrackingCallback(&log);
-    if (!sink.onCameraFrame || !sink.onCameraIntrinsics)
+    if (!sink.onHostCameraFrame || !sink.onCameraIntrinsics)
         throw std::runtime_error("face tracking did not take the host's camera");
     sink.onCameraIntrinsics(camera.intrinsics());
+    // The simulated depth is in millimetres, a D400's default depth unit.
+    const head::DepthImageDesc depth{SimulatedCamera::kWidth, SimulatedCamera::kHeight, 0.001f,
+                                     camera.depth().ptr<uint16_t>()};
     ViewScene scene(panel.viewResolution.x, panel.viewResolution.y);
     const LensSheet lens = LensSheet::FromConfig(weaver.config());
 
@@ -351,7 +354,11 @@ int Run(const Options& options) {
                 heads.push_back(*passer);
             camera.Render(heads, static_cast<uint64_t>(framesIn));
             log.pushedNs = WallNs();
-            sink.onCameraFrame(camera.infrared(), Timestamp{Timestamp::Space::Unknown, t * 1000.0});
+            // With the depth image, so that the detector measures each eye's distance instead of
+            // guessing it from the eyes' spacing in the picture.
+            const head::PushedCameraFrame frame(camera.infrared(), &depth,
+                                                Timestamp{Timestamp::Space::Unknown, t * 1000.0});
+            sink.onHostCameraFrame(frame);
             ++framesIn;
         }
         progress.Show("tracking", v + 1, displayFrames);

@@ -1,6 +1,7 @@
 // The host-fed camera and its frames.
 #include "tavo/headTracking/camera/sharedCamera.h"
 
+#include <cmath>
 #include <utility>
 
 #include "tavo/common/exception.h"
@@ -116,6 +117,46 @@ bool TrivialCameraFrame::DeprojectPixelToPoint(const glm::dvec2&, float, glm::ve
 }
 
 bool TrivialCameraFrame::ProjectPointToPixel(const glm::vec3&, glm::dvec2&, float&) const {
+    return false;
+}
+
+PushedCameraFrame::PushedCameraFrame(const ImageDesc& image, const DepthImageDesc* depth,
+                                     Timestamp timestamp)
+    : image_(image), timestamp_(timestamp) {
+    if (depth != nullptr && depth->data != nullptr && depth->unitInMetres > 0.0f &&
+        std::isfinite(depth->unitInMetres)) {
+        depth_ = *depth;
+    }
+}
+
+Timestamp PushedCameraFrame::timestamp() const {
+    return timestamp_;
+}
+
+Slice<const ImageDesc> PushedCameraFrame::imageDescs() const {
+    return {&image_, 1};
+}
+
+bool PushedCameraFrame::GetDepth(const glm::dvec2& pixel, float& depth) const {
+    // Written so that a NaN coordinate is refused too.
+    if (depth_.data == nullptr ||
+        !(pixel.x >= 0.0 && pixel.x < depth_.width && pixel.y >= 0.0 && pixel.y < depth_.height)) {
+        return false;
+    }
+    const uint16_t value =
+        depth_.data[static_cast<int64_t>(pixel.y) * depth_.width + static_cast<int64_t>(pixel.x)];
+    if (value == 0) {
+        return false;
+    }
+    depth = static_cast<float>(value) * depth_.unitInMetres;
+    return true;
+}
+
+bool PushedCameraFrame::DeprojectPixelToPoint(const glm::dvec2&, float, glm::vec3&) const {
+    return false;
+}
+
+bool PushedCameraFrame::ProjectPointToPixel(const glm::vec3&, glm::dvec2&, float&) const {
     return false;
 }
 

@@ -1,6 +1,7 @@
 // The camera used when the host owns the camera: images the host pushes through a sink.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -50,6 +51,39 @@ class TAVO_API TrivialCameraFrame final : public CameraFrame {
 
   private:
     ImageDesc image_;
+    Timestamp timestamp_;
+};
+
+// A depth image on the pixel grid of the image it comes with: `unitInMetres` metres per unit
+// (0.001 for millimetres), 0 where nothing was measured; `data` holds width x height values.
+struct DepthImageDesc {
+    int32_t width = 0;
+    int32_t height = 0;
+    float unitInMetres = 0.0f;
+    const uint16_t* data = nullptr;
+};
+
+// A host-made frame: one pushed image with its optional depth and its time stamp, copied by
+// value; the pixels stay the host's and must stay valid while the listener call lasts. Read on
+// the delivery thread, the host thread that pushed it. Projection answers false, so the tracker
+// uses its pinhole model of the pushed intrinsics; a pixel outside the depth image, or a depth
+// of 0, has no depth.
+class TAVO_API PushedCameraFrame final : public CameraFrame {
+  public:
+    // `depth` may be null (no depth); one without data or a unit above 0 counts as none.
+    PushedCameraFrame(const ImageDesc& image, const DepthImageDesc* depth, Timestamp timestamp);
+
+    Timestamp timestamp() const override;
+    Slice<const ImageDesc> imageDescs() const override;
+    bool GetDepth(const glm::dvec2& pixel, float& depth) const override;
+    bool DeprojectPixelToPoint(const glm::dvec2& pixel, float depth,
+                               glm::vec3& point) const override;
+    bool ProjectPointToPixel(const glm::vec3& point, glm::dvec2& pixel,
+                             float& depth) const override;
+
+  private:
+    ImageDesc image_;
+    DepthImageDesc depth_;
     Timestamp timestamp_;
 };
 

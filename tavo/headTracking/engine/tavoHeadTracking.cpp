@@ -126,46 +126,6 @@ tavo_headtracking_timestamp ToC(const tavo::Timestamp& value) {
     return {static_cast<int32_t>(value.space), value.ms};
 }
 
-// A pushed image with its optional depth. Projection is left to the tracker's pinhole model
-// of the pushed intrinsics.
-class PushedCameraFrame final : public tavo::head::CameraFrame {
-  public:
-    PushedCameraFrame(const tavo::ImageDesc& image, const tavo_headtracking_depth_image* depth,
-                      tavo::Timestamp timestamp)
-        : image_(image), timestamp_(timestamp) {
-        if (depth != nullptr) {
-            depth_ = *depth;
-        }
-    }
-
-    tavo::Timestamp timestamp() const override { return timestamp_; }
-    tavo::Slice<const tavo::ImageDesc> imageDescs() const override { return {&image_, 1}; }
-    bool GetDepth(const glm::dvec2& pixel, float& depth) const override {
-        // Written so that a NaN coordinate is refused too.
-        if (depth_.data == nullptr || !(pixel.x >= 0.0 && pixel.x < depth_.width &&
-                                        pixel.y >= 0.0 && pixel.y < depth_.height)) {
-            return false;
-        }
-        const uint16_t value =
-            depth_
-                .data[static_cast<int64_t>(pixel.y) * depth_.width + static_cast<int64_t>(pixel.x)];
-        if (value == 0) {
-            return false;
-        }
-        depth = static_cast<float>(value) * depth_.unitInMetres;
-        return true;
-    }
-    bool DeprojectPixelToPoint(const glm::dvec2&, float, glm::vec3&) const override {
-        return false;
-    }
-    bool ProjectPointToPixel(const glm::vec3&, glm::dvec2&, float&) const override { return false; }
-
-  private:
-    tavo::ImageDesc image_;
-    tavo_headtracking_depth_image depth_{};
-    tavo::Timestamp timestamp_;
-};
-
 [[noreturn]] void Refuse(const std::string& message, const char* function) {
     throw tavo::Exception(message, TAVO_LOCATION(function));
 }
@@ -610,7 +570,15 @@ tavo_headtracking_status_e tavoHeadTrackingEnginePushCameraImage(
             desc.width = image->width;
             desc.height = image->height;
             desc.data = image->data;
-            const PushedCameraFrame frame(desc, depth, tavo::Timestamp{space, ms});
+            tavo::head::DepthImageDesc depthDesc;
+            if (depth != nullptr) {
+                depthDesc.width = depth->width;
+                depthDesc.height = depth->height;
+                depthDesc.unitInMetres = depth->unitInMetres;
+                depthDesc.data = depth->data;
+            }
+            const tavo::head::PushedCameraFrame frame(desc, depth != nullptr ? &depthDesc : nullptr,
+                                                      tavo::Timestamp{space, ms});
             if (sink.onHostCameraFrame) {
                 sink.onHostCameraFrame(frame);
             }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <memory>
 #include <stdexcept>
 #include <thread>
@@ -190,6 +191,53 @@ TEST(TrivialCameraFrame, AnswersWithItsCopiesAndDeclinesDepthAndProjection) {
     EXPECT_FALSE(frame.GetDepth({1.0, 1.0}, depth));
     EXPECT_FALSE(frame.DeprojectPixelToPoint({1.0, 1.0}, 1.0f, point));
     EXPECT_FALSE(frame.ProjectPointToPixel({0.0f, 0.0f, 1.0f}, pixel, depth));
+}
+
+TEST(PushedCameraFrame, ReadsDepthInMetresOnlyInsideTheDepthImage) {
+    const uint8_t pixels[6] = {};
+    // Millimetres, 0 where nothing was measured.
+    const uint16_t millimetres[6] = {850, 0, 600, 451, 1, 65535};
+    const tavo::head::DepthImageDesc depth{3, 2, 0.001f, millimetres};
+    const tavo::head::PushedCameraFrame frame(ImageDesc{3, 2, 0, pixels}, &depth,
+                                              Timestamp{Timestamp::Space::Unknown, 5.0});
+    EXPECT_DOUBLE_EQ(frame.timestamp().ms, 5.0);
+    struct Case {
+        glm::dvec2 pixel;
+        bool found;
+        float metres;
+    };
+    const Case cases[] = {
+        {{0.0, 0.0}, true, 0.850f}, {{0.99, 0.99}, true, 0.850f}, {{2.5, 0.2}, true, 0.600f},
+        {{0.0, 1.0}, true, 0.451f}, {{2.9, 1.9}, true, 65.535f},  {{1.0, 0.0}, false, 0.0f},
+        {{3.0, 0.0}, false, 0.0f},  {{0.0, 2.0}, false, 0.0f},    {{-0.1, 0.0}, false, 0.0f},
+        {{NAN, 0.0}, false, 0.0f},  {{0.0, NAN}, false, 0.0f},
+    };
+    for (const Case& c : cases) {
+        float metres = -1.0f;
+        EXPECT_EQ(frame.GetDepth(c.pixel, metres), c.found) << c.pixel.x << ", " << c.pixel.y;
+        if (c.found) {
+            EXPECT_NEAR(metres, c.metres, 1e-6f) << c.pixel.x << ", " << c.pixel.y;
+        }
+    }
+    glm::vec3 point{};
+    glm::dvec2 pixel{};
+    float z = 0.0f;
+    EXPECT_FALSE(frame.DeprojectPixelToPoint({1.0, 1.0}, 1.0f, point)) << "the pinhole model's job";
+    EXPECT_FALSE(frame.ProjectPointToPixel({0.0f, 0.0f, 1.0f}, pixel, z));
+
+    // No depth, or one without data or a usable unit, answers none.
+    for (const tavo::head::DepthImageDesc& unusable :
+         {tavo::head::DepthImageDesc{3, 2, 0.001f, nullptr},
+          tavo::head::DepthImageDesc{3, 2, 0.0f, millimetres},
+          tavo::head::DepthImageDesc{3, 2, NAN, millimetres}}) {
+        const tavo::head::PushedCameraFrame without(ImageDesc{3, 2, 0, pixels}, &unusable,
+                                                    Timestamp{});
+        float metres = -1.0f;
+        EXPECT_FALSE(without.GetDepth({0.0, 0.0}, metres));
+    }
+    const tavo::head::PushedCameraFrame none(ImageDesc{3, 2, 0, pixels}, nullptr, Timestamp{});
+    float metres = -1.0f;
+    EXPECT_FALSE(none.GetDepth({0.0, 0.0}, metres));
 }
 
 }  // namespace
