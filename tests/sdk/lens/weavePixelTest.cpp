@@ -164,6 +164,45 @@ TEST_F(ShaderHarness, AnAtlasWeavesLikeSeparateViews) {
     ExpectMatches(actual, Weave(in, images), "Atlas");
 }
 
+// Views are whole: a fractional bound clamps to the view below it, and the view read there is
+// shifted by reconvergence as that whole view, from separate textures and from an atlas alike.
+TEST_F(ShaderHarness, FractionalViewBoundsClampToWholeViews) {
+    LensInputs in = With(kSmall, 0, 0, 0, 521.53f);
+    const auto images = MakeViews(12, in.width, in.height);
+    RgbaImage atlas;
+    atlas.width = in.width * 12;
+    atlas.height = in.height;
+    atlas.pixels.resize(static_cast<size_t>(atlas.width) * atlas.height * 4);
+    for (int v = 0; v < 12; ++v) {
+        for (int y = 0; y < in.height; ++y) {
+            for (int x = 0; x < in.width; ++x)
+                std::copy_n(images[v].at(x, y), 4, atlas.at(v * in.width + x, y));
+        }
+    }
+    const auto textures = Upload(images);
+    const auto atlasTexture = Upload({atlas});
+    for (const bool blend : {false, true}) {
+        for (const bool inAtlas : {false, true}) {
+            const std::string name = std::string(inAtlas ? "Atlas" : "Views") +
+                                     (blend ? "Blended" : "") + "FractionalBounds";
+            DrawOptions options{.variant = inAtlas ? 6 : kViews, .atlas = inAtlas};
+            in.blendViews = blend;
+            in.minView = 2.5f, in.maxView = 8.5f;
+            // Without reconvergence the reference holds the views to the bounds.
+            ExpectMatches(Interlace(in, inAtlas ? atlasTexture : textures, options),
+                          Weave(in, images), name);
+            options.reconvergence = true;
+            options.reconvergenceAmount = 0.04f;
+            options.zoomX = true;
+            const RgbaImage fractional = Interlace(in, inAtlas ? atlasTexture : textures, options);
+            in.minView = 2.0f, in.maxView = 8.0f;
+            const RgbaImage whole = Interlace(in, inAtlas ? atlasTexture : textures, options);
+            const Comparison result = CompareWeave(fractional, whole, {}, 0, name + "Shifted");
+            EXPECT_EQ(result.wrong, 0u) << name << ": " << result.firstWrong;
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Debug modes
 
