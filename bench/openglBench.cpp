@@ -1,5 +1,7 @@
 // Costs of the shader fast path, a first-use compile, a full-screen 4K copy pass and the
 // interlacer's two passes at 4K on Mesa, the last compared with the copy pass of the same run.
+// llvmpipe renders on its own threads, so the figures are wall-clock times; on a loaded machine
+// run with LP_NUM_THREADS=0, which renders on the benchmark's thread, and compare the CPU column.
 #include <benchmark/benchmark.h>
 #include <fmt/format.h>
 
