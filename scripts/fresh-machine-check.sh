@@ -3,19 +3,31 @@
 # bookworm root with debootstrap, clones the committed HEAD of this repository into it, and runs
 # `bash scripts/test.sh` there in a chroot. Reports the result and the time taken.
 #
-# Nothing is kept between runs: the root, the clone and every package installed in it are made
-# anew and deleted afterwards, so a package missing from scripts/install-deps.sh cannot hide.
+# The root, the clone and every package installed in it are made anew and deleted afterwards, so
+# a package missing from scripts/install-deps.sh cannot hide: every package is still installed
+# by the scripts in the root. Two things are kept between runs, neither of which can stand in for
+# an installed package:
+# - the downloaded .deb files (a cache outside the root that debootstrap and the root's apt read
+#   before going to the mirror; apt checks each file against the mirror's index);
+# - the compiler cache: the host's ccache is shared with the root, keyed by the compiler's content
+#   and paths relative to the source, so the root's identical compiler reuses the host's objects.
+#   A missing header still fails the compile (ccache checks every header it recorded), and
+#   nothing is linked from the cache.
 # Needs root (or sudo) and network access to the Debian mirror.
 #
 # Usage: scripts/fresh-machine-check.sh
 # Environment: TAVO_DEBIAN_MIRROR (default http://deb.debian.org/debian),
-#              TAVO_FRESH_WORK_DIR (parent of the temporary root, default /var/tmp).
+#              TAVO_FRESH_WORK_DIR (parent of the temporary root, default /var/tmp),
+#              TAVO_FRESH_DEB_CACHE (the .deb cache, default /var/cache/tavo-fresh-machine/debs;
+#                                    "none" downloads everything),
+#              TAVO_FRESH_CCACHE_DIR (the compiler cache shared with the root, default the host's
+#                                     own ccache directory; "none" compiles from scratch).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo="$(pwd)"
 
 if [ "$(id -u)" -ne 0 ]; then
-  exec sudo --preserve-env=TAVO_DEBIAN_MIRROR,TAVO_FRESH_WORK_DIR bash "$0" "$@"
+  exec sudo --preserve-env=TAVO_DEBIAN_MIRROR,TAVO_FRESH_WORK_DIR,TAVO_FRESH_DEB_CACHE,TAVO_FRESH_CCACHE_DIR bash "$0" "$@"
 fi
 
 mirror="${TAVO_DEBIAN_MIRROR:-http://deb.debian.org/debian}"
@@ -25,6 +37,14 @@ work="$(mktemp -d "${TAVO_FRESH_WORK_DIR:-/var/tmp}/tavo-fresh-machine.XXXXXX")"
 root="${work}/root"
 mounts=()
 phase="setup"
+
+deb_cache="${TAVO_FRESH_DEB_CACHE:-/var/cache/tavo-fresh-machine/debs}"
+[ "${deb_cache}" = none ] && deb_cache=""
+host_ccache="${TAVO_FRESH_CCACHE_DIR:-}"
+if [ -z "${host_ccache}" ] && command -v ccache >/dev/null 2>&1; then
+  host_ccache="$(ccache -k cache_dir 2>/dev/null || true)"
+fi
+[ "${host_ccache}" = none ] && host_ccache=""
 
 elapsed() {
   local seconds=$(($(date +%s) - started))
@@ -62,6 +82,29 @@ trap finish EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
+# Marks the end of a phase with the time it took, so that a slow run shows where.
+phase_started="$(date +%s)"
+next_phase() {
+  local now
+  now="$(date +%s)"
+  echo "fresh-machine-check: ${phase} took $((now - phase_started)) s"
+  phase_started="${now}"
+  phase="$1"
+}
+
+# Adds the .deb files in the root's apt cache that the cache lacks. Each file goes in under a
+# temporary name first, so that a run beside this one never reads half a file.
+keep_debs() {
+  [ -n "${deb_cache}" ] || return 0
+  local deb
+  for deb in "${root}"/var/cache/apt/archives/*.deb; do
+    [ -f "${deb}" ] || continue
+    if [ ! -f "${deb_cache}/${deb##*/}" ]; then
+      cp "${deb}" "${deb_cache}/.${deb##*/}.$$" && mv "${deb_cache}/.${deb##*/}.$$" "${deb_cache}/${deb##*/}"
+    fi
+  done
+}
+
 mount_into_root() {
   local target="${root}$1"; shift
   mkdir -p "${target}"
@@ -76,9 +119,16 @@ if ! command -v debootstrap >/dev/null 2>&1; then
   apt-get install -y -q --no-install-recommends debootstrap
 fi
 
-phase="debootstrap"
+next_phase "debootstrap"
 echo "fresh-machine-check: minimal bookworm root in ${root}"
-debootstrap --variant=minbase bookworm "${root}" "${mirror}" >"${work}/debootstrap.log" 2>&1 || {
+debootstrap_cache=()
+if [ -n "${deb_cache}" ]; then
+  mkdir -p "${deb_cache}"
+  debootstrap_cache=(--cache-dir="${deb_cache}")
+  echo "fresh-machine-check: .deb cache ${deb_cache}"
+fi
+debootstrap "${debootstrap_cache[@]}" --variant=minbase bookworm "${root}" "${mirror}" \
+  >"${work}/debootstrap.log" 2>&1 || {
   tail -n 30 "${work}/debootstrap.log" >&2
   exit 1
 }
@@ -91,7 +141,17 @@ if [ -d /usr/local/share/ca-certificates ]; then
   cp -r /usr/local/share/ca-certificates/. "${root}/usr/local/share/ca-certificates/"
 fi
 
-phase="cloning"
+# The root's apt keeps what it downloads (Debian's default; a container image may say otherwise),
+# and starts from the files cached before. dpkg skips its fsync calls: the root is thrown away.
+echo 'Binary::apt::APT::Keep-Downloaded-Packages "true";' >"${root}/etc/apt/apt.conf.d/90tavo-keep-debs"
+echo force-unsafe-io >"${root}/etc/dpkg/dpkg.cfg.d/90tavo-unsafe-io"
+if [ -n "${deb_cache}" ]; then
+  mkdir -p "${root}/var/cache/apt/archives"
+  find "${deb_cache}" -maxdepth 1 -name '*.deb' -exec cp -l -t "${root}/var/cache/apt/archives" {} + 2>/dev/null ||
+    find "${deb_cache}" -maxdepth 1 -name '*.deb' -exec cp -t "${root}/var/cache/apt/archives" {} +
+fi
+
+next_phase "cloning"
 # A clone holds exactly what is committed; the checkout is detached at this worktree's HEAD.
 git clone -q --no-local --no-checkout "${repo}" "${root}/src"
 git -C "${root}/src" checkout -q --detach "${revision}"
@@ -100,9 +160,27 @@ mount_into_root /proc -t proc proc
 mount_into_root /sys -t sysfs sysfs
 mount_into_root /dev --rbind /dev
 mount --make-rslave "${root}/dev"
+ccache_env=()
+if [ -n "${host_ccache}" ] && [ -d "${host_ccache}" ]; then
+  mount_into_root /var/cache/tavo-ccache --bind "${host_ccache}"
+  # The same keys as .ci/run's builds on the host: compiler by content, paths relative to the
+  # source folder, the build folder's own path left out.
+  ccache_env=(CCACHE_DIR=/var/cache/tavo-ccache CCACHE_BASEDIR=/src CCACHE_COMPILERCHECK=content
+    CCACHE_NOHASHDIR=true CCACHE_STATSLOG=/var/log/tavo-ccache-stats.log)
+  echo "fresh-machine-check: sharing the compiler cache ${host_ccache}"
+fi
 
-phase="the test command"
+next_phase "the test command"
 echo "fresh-machine-check: running 'bash scripts/test.sh' in the chroot"
+status=0
 chroot "${root}" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-  LANG=C.UTF-8 /bin/bash -c 'cd /src && bash scripts/test.sh'
-phase="done"
+  LANG=C.UTF-8 "${ccache_env[@]}" /bin/bash -c 'cd /src && bash scripts/test.sh' || status=$?
+if [ -f "${root}/var/log/tavo-ccache-stats.log" ]; then
+  echo "fresh-machine-check: compiler cache in the root:"
+  chroot "${root}" /usr/bin/env CCACHE_DIR=/var/cache/tavo-ccache \
+    CCACHE_STATSLOG=/var/log/tavo-ccache-stats.log ccache --show-log-stats 2>&1 |
+    grep -E -i "hits|misses" || true
+fi
+keep_debs
+[ "${status}" -eq 0 ] || exit "${status}"
+next_phase "done"

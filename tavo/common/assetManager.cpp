@@ -4,9 +4,11 @@
 #include <fmt/format.h>
 
 #include <fstream>
+#include <mutex>
 #include <system_error>
 
 #include "tavo/common/exception.h"
+#include "tavo/common/internal/assetTesting.h"
 #include "tavo/common/paths.h"
 
 namespace tavo {
@@ -14,6 +16,14 @@ namespace tavo {
 AssetManager::~AssetManager() = default;
 
 namespace {
+
+std::mutex testDirectoryLock;
+std::filesystem::path testDirectory;
+
+std::filesystem::path TestDirectory() {
+    std::lock_guard lock(testDirectoryLock);
+    return testDirectory;
+}
 
 // Both reads report under one name: they are one operation with two result types.
 constexpr const char* kReadFunction = "tavo::`anonymous-namespace'::LinuxAssetManager::Read";
@@ -41,6 +51,9 @@ class LinuxAssetManager final : public AssetManager {
 
     std::filesystem::path ResolvePath(const std::string& name, AssetRoot* root) override {
         AssetRoot& chosen = root != nullptr ? *root : root_;
+        if (chosen.directory.empty()) {
+            chosen.directory = TestDirectory();
+        }
         if (chosen.directory.empty()) {
             const std::filesystem::path module = GetLibraryPath(chosen.moduleAddress);
             chosen.directory =
@@ -91,3 +104,12 @@ std::unique_ptr<AssetManager> AssetManager::Create(Platform* /*platform*/) {
 }
 
 }  // namespace tavo
+
+namespace tavo::internal {
+
+void SetAssetDirectoryForTesting(const std::filesystem::path& directory) {
+    std::lock_guard lock(testDirectoryLock);
+    testDirectory = directory;
+}
+
+}  // namespace tavo::internal

@@ -7,12 +7,15 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "apps/eyeview/eyeSimulator.h"
+#include "tavo/common/internal/assetTesting.h"
 #include "tavo/device/device.h"
 
 namespace tavo::apps {
@@ -108,11 +111,32 @@ TEST(ViewSliding, EyesOnTheDesignDistanceSeeTheirViewsMost) {
 }
 
 // Weaves that are wrong in ways a weave and its own reference could share: each must lose the
-// eyes a clear part of their images somewhere on the grid.
+// eyes a clear part of their images somewhere on the grid. A fault is a wrong panel
+// configuration, the eyes' images swapped, or a copy of the interlace shader altered at build
+// time (cmake/DeriveWrongWeave.cmake) that the interlacer loads instead of the real one.
 struct Fault {
     const char* name;
     void (*spoil)(device::Config&);
     bool swapEyes;
+    const char* shader;  // the altered shader's asset folder under TAVO_WRONG_WEAVES_DIR
+    // Where to look: bit i stands for kFaultFaces[i]. A shift by a fraction of a view step shows
+    // most where the eyes are fewest view steps apart, far away.
+    unsigned faces = 0b011;
+};
+
+const glm::vec3 kFaultFaces[] = {glm::vec3(0, 0, 521.53f), glm::vec3(-200, 60, 400),
+                                 glm::vec3(200, 0, 900)};
+
+// Points the interlacers made while it lives at another asset folder.
+class AssetFolder {
+  public:
+    explicit AssetFolder(const char* fault) {
+        if (fault != nullptr)
+            internal::SetAssetDirectoryForTesting(std::string(TAVO_WRONG_WEAVES_DIR) + "/" + fault);
+    }
+    ~AssetFolder() { internal::SetAssetDirectoryForTesting({}); }
+    AssetFolder(const AssetFolder&) = delete;
+    AssetFolder& operator=(const AssetFolder&) = delete;
 };
 
 class WrongWeave : public testing::TestWithParam<Fault> {};
@@ -122,13 +146,25 @@ TEST_P(WrongWeave, IsCaught) {
     auto panel = device::DefaultConfig();
     if (fault.spoil != nullptr)
         fault.spoil(panel);
+    // The correct weave's shares, the same for every fault: woven once at each face.
+    static std::optional<StereoShares> right[std::size(kFaultFaces)];
     double worstDrop = 0.0;
-    for (const glm::vec3 face : {glm::vec3(0, 0, 521.53f), glm::vec3(-200, 60, 400)}) {
-        const auto right = WeaveAndLook(face, device::DefaultConfig());
-        const auto wrong = WeaveAndLook(face, panel, fault.swapEyes);
-        const double drop = std::min(right.left, right.right) - std::min(wrong.left, wrong.right);
+    for (size_t i = 0; i < std::size(kFaultFaces); ++i) {
+        if ((fault.faces & (1u << i)) == 0)
+            continue;
+        const glm::vec3 face = kFaultFaces[i];
+        if (!right[i])
+            right[i] = WeaveAndLook(face, device::DefaultConfig());
+        StereoShares wrong{};
+        {
+            const AssetFolder assets(fault.shader);
+            wrong = WeaveAndLook(face, panel, fault.swapEyes);
+        }
+        const double drop =
+            std::min(right[i]->left, right[i]->right) - std::min(wrong.left, wrong.right);
         worstDrop = std::max(worstDrop, drop);
-        RecordProperty(std::string("drop_") + std::to_string(static_cast<int>(face.x)),
+        RecordProperty(std::string("drop_") + std::to_string(static_cast<int>(face.x)) + "_" +
+                           std::to_string(static_cast<int>(face.z)),
                        std::to_string(drop));
     }
     EXPECT_GE(worstDrop, 0.2) << fault.name;
@@ -136,11 +172,16 @@ TEST_P(WrongWeave, IsCaught) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, WrongWeave,
-    testing::Values(Fault{"flipped slant sign", [](device::Config& c) { c.pOverDv = -c.pOverDv; },
-                          false},
-                    Fault{"colour order swapped",
-                          [](device::Config& c) { c.colorInversion = !c.colorInversion; }, false},
-                    Fault{"eyes swapped", nullptr, true}),
+    testing::Values(
+        Fault{"flipped slant sign", [](device::Config& c) { c.pOverDv = -c.pOverDv; }, false,
+              nullptr},
+        Fault{"colour order swapped",
+              [](device::Config& c) { c.colorInversion = !c.colorInversion; }, false, nullptr},
+        Fault{"eyes swapped", nullptr, true, nullptr},
+        Fault{"paraxial refraction", nullptr, false, "paraxial"},
+        Fault{"convergence factor dropped", nullptr, false, "no-convergence"},
+        Fault{"subpixel centres shifted half a subpixel", nullptr, false, "half-subpixel", 0b111},
+        Fault{"rows counted from the bottom", nullptr, false, "rows-from-bottom"}),
     [](const testing::TestParamInfo<Fault>& info) {
         std::string name;
         for (const char* c = info.param.name; *c != 0; ++c)

@@ -1,6 +1,7 @@
 // The waiting primitive: waiters wake on the change they wait for, see what was written before
 // it, take turns when they change the value as they wake, and may destroy it once woken. Meant
 // to run under ThreadSanitizer and AddressSanitizer too.
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -20,15 +21,20 @@ TEST(Waitable, AWaiterSleepsUntilTheChangeAndSeesWhatWasWrittenBeforeIt) {
     Waitable<int> stage(0);
     int payload = 0;  // plain: ordered only by the waitable
     test::ThreadUsageMeter waiting;
+    std::atomic<pid_t> waiterId{0};
+    std::atomic<bool> done{false};
     std::thread waiter([&] {
+        waiterId = test::CurrentThreadId();
         waiting = test::ThreadUsageMeter();
         stage.WaitUntil([](int value) { return value == 2; });
         waiting.Stop();
+        done = true;
         EXPECT_EQ(payload, 42);
     });
-    std::this_thread::sleep_for(100ms);
+    EXPECT_TRUE(test::WaitUntilAsleep(waiterId, [&] { return done.load(); }));
     stage.Update([](int& value) { value = 1; });  // not yet what it waits for
-    std::this_thread::sleep_for(100ms);
+    EXPECT_TRUE(test::WaitUntilAsleep(waiterId, [&] { return done.load(); }))
+        << "woke for a value it does not wait for";
     payload = 42;
     stage.Update([](int& value) { value = 2; });
     waiter.join();

@@ -2,9 +2,14 @@
 // host camera that pushes frames through a shared camera sink.
 #pragma once
 
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <glm/glm.hpp>
@@ -14,6 +19,7 @@
 #include "tavo/common/platform.h"
 #include "tavo/common/utilities.h"
 #include "tavo/device/config.h"
+#include "tavo/headTracking/camera/internal/cameraTesting.h"
 #include "tavo/headTracking/camera/sharedCamera.h"
 #include "tavo/headTracking/common/types.h"
 
@@ -27,6 +33,34 @@ class TestPlatform final : public Platform {
 };
 
 using tavo::test::LogCapture;
+
+// The USB bus that face tracking looks at for a depth camera, faked while this lives: with a
+// RealSense camera (8086:0b07) on it or with nothing, whatever this machine has plugged in.
+class FakeCameraBus {
+  public:
+    explicit FakeCameraBus(bool withCamera)
+        : root_(std::filesystem::temp_directory_path() /
+                ("tavo-sdk-usb-" + std::to_string(::getpid()))) {
+        std::filesystem::create_directories(root_ / "bus" / "usb" / "devices");
+        if (withCamera) {
+            const std::filesystem::path device = root_ / "bus" / "usb" / "devices" / "2-1";
+            std::filesystem::create_directories(device);
+            std::ofstream(device / "idVendor") << "8086\n";
+            std::ofstream(device / "idProduct") << "0b07\n";
+        }
+        head::internal::SetCameraSysfsRootForTesting(root_);
+    }
+    FakeCameraBus(const FakeCameraBus&) = delete;
+    FakeCameraBus& operator=(const FakeCameraBus&) = delete;
+    ~FakeCameraBus() {
+        head::internal::SetCameraSysfsRootForTesting("/sys");
+        std::error_code ignored;
+        std::filesystem::remove_all(root_, ignored);
+    }
+
+  private:
+    std::filesystem::path root_;
+};
 
 // The host's camera: 640 x 480 images and a pinhole model with a 500-pixel focal length.
 class HostCamera {
@@ -80,11 +114,16 @@ inline head::DetectedFace ScriptedFace() {
     return face;
 }
 
-// Where ScriptedFace ends up in display space for the camera pose of `config`.
-inline glm::vec3 ExpectedDisplayPosition(const device::Config& config) {
-    const glm::vec3 camera(-6.0f, -12.0f, 600.0f);  // the eye midpoint, millimetres
+// Where a point in the host camera's space (millimetres) lies in display space for the camera
+// pose of `config`.
+inline glm::vec3 DisplayPositionOf(const device::Config& config, const glm::vec3& camera) {
     const glm::vec3 rotated = GetRotationMatFromRodriguesNotation(config.cameraTheta) * camera;
     return glm::vec3(-rotated.x, -rotated.y, rotated.z) + config.cameraCenter;
+}
+
+// Where ScriptedFace ends up in display space for the camera pose of `config`.
+inline glm::vec3 ExpectedDisplayPosition(const device::Config& config) {
+    return DisplayPositionOf(config, glm::vec3(-6.0f, -12.0f, 600.0f));  // the eye midpoint
 }
 
 // A configuration with a tilted camera off the panel's centre.

@@ -208,8 +208,10 @@ TEST_F(InterlacerTest, SetConfigWaitsForARunningFrameAndHoldsTheNextOneBack) {
     entered.get_future().wait();
 
     std::atomic<bool> replaced{false};
+    std::atomic<pid_t> hostId{0};
     tavo::test::ThreadUsageMeter changing;
     std::thread host([&] {
+        hostId = tavo::test::CurrentThreadId();
         device::Config config = sdk_->GetConfig();
         config.faceDelay = 5.0f;
         changing = tavo::test::ThreadUsageMeter();
@@ -217,18 +219,25 @@ TEST_F(InterlacerTest, SetConfigWaitsForARunningFrameAndHoldsTheNextOneBack) {
         changing.Stop();
         replaced = true;
     });
-    std::this_thread::sleep_for(200ms);
-    EXPECT_FALSE(replaced.load());
+    EXPECT_TRUE(tavo::test::WaitUntilAsleep(hostId, [&] { return replaced.load(); }))
+        << "SetConfig went through during a frame";
 
     std::atomic<float> delayInSecond{0.0f};
+    std::atomic<bool> secondRan{false};
+    std::atomic<pid_t> secondId{0};
     tavo::test::ThreadUsageMeter heldBack;
     std::thread secondRender([&] {
+        secondId = tavo::test::CurrentThreadId();
         Access::Bind(*second);
         heldBack = tavo::test::ThreadUsageMeter();
-        Access::RunFrame(*second, [&] { delayInSecond = impl().config().faceDelay; });
+        Access::RunFrame(*second, [&] {
+            delayInSecond = impl().config().faceDelay;
+            secondRan = true;
+        });
         heldBack.Stop();
     });
-    std::this_thread::sleep_for(200ms);
+    EXPECT_TRUE(tavo::test::WaitUntilAsleep(secondId, [&] { return secondRan.load(); }))
+        << "a frame ran during the change";
     EXPECT_EQ(delayInSecond.load(), 0.0f) << "a frame ran during the change";
 
     release.set_value();
@@ -256,13 +265,15 @@ TEST_F(InterlacerTest, ListOperationsFromAFrameGoOnWhileAConfigurationChangeWait
     std::promise<void> entered;
     std::promise<void> changing;
     ThreadedInterlacer* made = nullptr;
+    std::atomic<pid_t> changeId{0};
+    std::atomic<bool> changed{false};
     auto frame = std::async(std::launch::async, [&] {
         Access::Bind(*interlacer_);
         Access::RunFrame(*interlacer_, [&] {
             entered.set_value();
             changing.get_future().wait();
-            // Long enough for SetConfig to be waiting for this frame.
-            std::this_thread::sleep_for(100ms);
+            // SetConfig is waiting for this frame now.
+            EXPECT_TRUE(tavo::test::WaitUntilAsleep(changeId, [&] { return changed.load(); }));
             sdk_->SetBacklight(true);
             made = sdk_->CreateNewThreadedInterlacer({});
             sdk_->DestroyThreadedInterlacer(doomed);
@@ -272,10 +283,12 @@ TEST_F(InterlacerTest, ListOperationsFromAFrameGoOnWhileAConfigurationChangeWait
     });
     entered.get_future().wait();
     auto change = std::async(std::launch::async, [&] {
+        changeId = tavo::test::CurrentThreadId();
         changing.set_value();
         device::Config config = sdk_->GetConfig();
         config.faceDelay = 7.0f;
         sdk_->SetConfig(config);
+        changed = true;
     });
     tavo::test::FinishesWithin(frame, 10s, "the frame's list operations");
     tavo::test::FinishesWithin(change, 10s, "SetConfig");

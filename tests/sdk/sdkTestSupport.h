@@ -67,7 +67,8 @@ namespace test {
 using Access = ThreadedInterlacerTestAccess;
 
 // Owns what an SDK test shares: the log, a process display state of its own (no display, a
-// monitor scan of an empty tree), the scripted detector and a host camera. The SDK is made by
+// monitor scan of an empty tree), a USB bus without a depth camera, the scripted detector and a
+// host camera. The SDK is made by
 // CreateTavoSDK and released with Destroy.
 class SdkTest : public ::testing::Test {
   protected:
@@ -123,6 +124,7 @@ class SdkTest : public ::testing::Test {
     }
 
     LogCapture log_;
+    FakeCameraBus bus_{false};  // no depth camera, whatever this machine has plugged in
     device::test::DisplayTestState display_;
     ScriptedDetectorControl detector_{TAVO_SCRIPTED_PLUGIN};
     HostCamera camera_;

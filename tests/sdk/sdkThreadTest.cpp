@@ -93,8 +93,16 @@ TEST_F(SdkThreads, ConfigurationChangesPauseRenderThreadsBetweenFrames) {
             next.centerViewNumber = static_cast<float>(i);
             sdk_->SetConfig(next);
         }
-        // Give the renderers frames after the last change as well.
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // Every renderer runs frames after the last change as well.
+        std::vector<int> atLastChange;
+        for (const std::atomic<int>& count : frames) {
+            atLastChange.push_back(count.load());
+        }
+        for (size_t r = 0; r < frames.size(); ++r) {
+            while (frames[r].load() < atLastChange[r] + 2) {
+                std::this_thread::yield();
+            }
+        }
         changing = false;
     });
 

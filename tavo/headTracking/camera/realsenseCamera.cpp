@@ -642,7 +642,9 @@ std::unique_ptr<Camera> CreateRealsenseCamera(Camera::Listener* listener,
 }
 
 bool IsRealsenseCameraConnected() {
-    return isRealSenseConnected();
+    // The same tree the camera looks in, so that tests can put a camera on the bus or take it
+    // off whatever this machine has plugged in.
+    return tavo::internal::isRealSenseConnected(SysfsRoot());
 }
 
 void UpdateRealsenseCameraDynamicConfiguration(

@@ -23,6 +23,7 @@
 #include "tavo/headTracking/camera/internal/cameraTesting.h"
 #include "tavo/headTracking/camera/realsenseCamera.h"
 #include "tavo/headTracking/camera/sharedCamera.h"
+#include "threadTestSupport.h"
 
 namespace tavo::head {
 namespace {
@@ -276,8 +277,10 @@ TEST_F(RealsenseCameraTest, ACameraOnTheBusThatTheLibraryOpensLateIsWaitedFor) {
     FakeUsbCamera usb;
     rs2sim_disconnect_device();
     rs2sim_set_max_wait_ms(10'000);
-    std::thread plug([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::atomic<pid_t> creator{tavo::test::CurrentThreadId()};
+    std::thread plug([&creator] {
+        // Plugged in once the creation waits for it.
+        tavo::test::WaitUntilAsleep(creator, [] { return false; });
         rs2sim_connect_default_device();
     });
     std::unique_ptr<Camera> camera;
@@ -451,6 +454,7 @@ TEST_F(RealsenseCameraTest, AFailedOptionWriteFailsCreationAndStopsTheWrites) {
 
 TEST_F(RealsenseCameraTest, DynamicUpdateOnAStoppedCameraAppliesAndLeavesCaptureStopped) {
     auto camera = Create();
+    const size_t threadsStopped = tavo::test::ThreadCount();
     rs2sim_clear_option_log();
     UpdateRealsenseCameraDynamicConfiguration(camera.get(), {true, false, 700.0f, 20.0f});
     const std::vector<OptionWrite> expected = {{RS2_OPTION_EMITTER_ENABLED, 1.0f},
@@ -462,8 +466,9 @@ TEST_F(RealsenseCameraTest, DynamicUpdateOnAStoppedCameraAppliesAndLeavesCapture
     EXPECT_EQ(log.CountExact("trace [RealsenseCamera] StartCapture"), 0);
     EXPECT_EQ(log.CountExact("trace [RealsenseCamera] StopCapture"), 0);
 
+    // No capture thread was started to deliver a frame.
+    EXPECT_EQ(tavo::test::ThreadCount(), threadsStopped);
     ASSERT_EQ(rs2sim_push_active_frameset(1.0, 1, 1), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_EQ(listener.frameCount(), 0u);
     EXPECT_EQ(rs2sim_pending_framesets(), 1);
 }
@@ -493,6 +498,7 @@ TEST_F(RealsenseCameraTest, DynamicUpdateOnARunningCameraStopsAppliesAndRestarts
 
 TEST_F(RealsenseCameraTest, AFailedDynamicUpdateIsThrownLoggedAndLeavesCaptureStopped) {
     auto camera = Create();
+    const size_t threadsStopped = tavo::test::ThreadCount();
     camera->StartCapture();
     rs2sim_fail_call("rs2_set_option", RS2_EXCEPTION_TYPE_CAMERA_DISCONNECTED, "unplugged", 0, 1);
     EXPECT_THROW(UpdateRealsenseCameraDynamicConfiguration(camera.get(),
@@ -504,8 +510,9 @@ TEST_F(RealsenseCameraTest, AFailedDynamicUpdateIsThrownLoggedAndLeavesCaptureSt
                              "message=\"unplugged\""),
               1)
         << log.Dump();
+    // The capture thread is gone: nothing is left to deliver a frame.
+    EXPECT_EQ(tavo::test::ThreadCount(), threadsStopped);
     ASSERT_EQ(rs2sim_push_active_frameset(1.0, 1, 1), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_EQ(listener.frameCount(), 0u);
 
     camera->StartCapture();
@@ -827,14 +834,16 @@ TEST_F(RealsenseCameraTest, AnExceptionFromTheListenerIsLoggedAndCaptureGoesOn) 
 
 TEST_F(RealsenseCameraTest, AnUnrecoverableErrorEndsTheThreadUntilTheNextStart) {
     auto camera = Create();
+    const size_t threadsStopped = tavo::test::ThreadCount();
     rs2sim_fail_call("rs2_pipeline_wait_for_frames", RS2_EXCEPTION_TYPE_CAMERA_DISCONNECTED,
                      "usb gone", 0, 1);
     camera->StartCapture();
     ASSERT_TRUE(Eventually([&] {
         return log.CountExact("critical [RealsenseCamera.background] usb gone") == 1;
     })) << log.Dump();
+    EXPECT_TRUE(Eventually([&] { return tavo::test::ThreadCount() == threadsStopped; }))
+        << "the thread has not ended";
     ASSERT_EQ(rs2sim_push_active_frameset(1.0, 1, 1), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_EQ(listener.frameCount(), 0u) << "the thread has ended";
     EXPECT_EQ(rs2sim_pending_framesets(), 1);
 
@@ -885,6 +894,7 @@ TEST_F(RealsenseCameraTest, AnUnpluggedCameraIsWaitedForAndGetsItsSettingsAgainO
 
 TEST_F(RealsenseCameraTest, TwoStartsRunOneThreadAndStopOnAStoppedCameraOnlyLogs) {
     auto camera = Create();
+    const size_t threadsStopped = tavo::test::ThreadCount();
     camera->StopCapture();
     EXPECT_EQ(log.CountExact("trace [RealsenseCamera] StopCapture"), 1);
 
@@ -904,8 +914,8 @@ TEST_F(RealsenseCameraTest, TwoStartsRunOneThreadAndStopOnAStoppedCameraOnlyLogs
     EXPECT_EQ(threads.size(), 1u);
 
     camera->StopCapture();
+    EXPECT_EQ(tavo::test::ThreadCount(), threadsStopped) << "one stop ends the thread";
     ASSERT_EQ(rs2sim_push_active_frameset(100.0, 1, 1), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_EQ(listener.frameCount(), 20u) << "one stop ends delivery";
     camera->StopCapture();
     EXPECT_EQ(log.CountExact("trace [RealsenseCamera] StopCapture"), 3);
@@ -913,6 +923,7 @@ TEST_F(RealsenseCameraTest, TwoStartsRunOneThreadAndStopOnAStoppedCameraOnlyLogs
 
 TEST_F(RealsenseCameraTest, StopCaptureFromTheListenerThrowsButStillEndsTheThread) {
     auto camera = Create();
+    const size_t threadsStopped = tavo::test::ThreadCount();
     bool threw = false;
     listener.SetHook([&](Camera* caller, const CameraFrame&) {
         try {
@@ -924,8 +935,9 @@ TEST_F(RealsenseCameraTest, StopCaptureFromTheListenerThrowsButStillEndsTheThrea
     camera->StartCapture();
     ASSERT_EQ(rs2sim_push_active_frameset(1.0, 1, 1), 1);
     ASSERT_TRUE(listener.WaitForFrames(1));
+    EXPECT_TRUE(Eventually([&] { return tavo::test::ThreadCount() == threadsStopped; }))
+        << "the thread has not ended";
     ASSERT_EQ(rs2sim_push_active_frameset(2.0, 1, 1), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_EQ(listener.frameCount(), 1u);
     camera->StopCapture();
     EXPECT_TRUE(threw);

@@ -1,5 +1,6 @@
 /* The head tracking C interface driven from C: a scripted detector plug-in supplies the
    detections, the simulated RealSense device supplies the frames. */
+#include <dirent.h>
 #include <dlfcn.h>
 #include <math.h>
 #include <pthread.h>
@@ -141,6 +142,21 @@ static void SleepMs(long ms) {
     pause.tv_sec = ms / 1000;
     pause.tv_nsec = (ms % 1000) * 1000000L;
     nanosleep(&pause, NULL);
+}
+
+/* Threads of this process now: a stopped engine must have left none of its own running, which
+   shows that no callback can come, where waiting a while would only make one unlikely. */
+static int ThreadCount(void) {
+    DIR* tasks = opendir("/proc/self/task");
+    int count = 0;
+    if (tasks == NULL) {
+        return -1;
+    }
+    for (struct dirent* entry = readdir(tasks); entry != NULL; entry = readdir(tasks)) {
+        count += entry->d_name[0] != '.';
+    }
+    closedir(tasks);
+    return count;
 }
 
 /* Pushes one frame set and returns the polled frame that carries its time stamp, or null when
@@ -747,6 +763,7 @@ static void CallbackDeliversFramesOnTheCameraThread(void) {
     CHECK_INT(tavoHeadTrackingEngineGetLatestFrame(engine, &polled), 2);
     CHECK(polled == NULL);
 
+    const int threadsStopped = ThreadCount();
     REQUIRE(tavoHeadTrackingEngineStartTracking(engine) == 0);
     int withFaces = 0;
     for (int attempt = 0; attempt < 10 && !withFaces; ++attempt) {
@@ -770,8 +787,8 @@ static void CallbackDeliversFramesOnTheCameraThread(void) {
 
     /* Stopped: no more callbacks. */
     CHECK_INT(tavoHeadTrackingEngineStopTracking(engine), 0);
+    CHECK_INT(ThreadCount(), threadsStopped);
     rs2sim_push_active_frameset(nextTimestamp, 128, 600);
-    SleepMs(50);
     pthread_mutex_lock(&callbackRecord.lock);
     CHECK_INT(callbackRecord.calls, calls);
     pthread_mutex_unlock(&callbackRecord.lock);

@@ -121,28 +121,40 @@ TEST_F(EngineConcurrencyTest, StopWaitsForTheFrameInProgress) {
     EngineInitArgs args;
     args.platform = platform.get();
     args.sharedCameraSink = &sink;
+    std::vector<Face> seenOnEntry;  // delivery thread only, read after it ends
+    std::vector<Face> seenOnRelease;
+    int64_t sizeOnRelease = -1;
     args.frameCallback = [&](const FaceTracker& tracker, const FaceDetector::Output&,
                              const CameraFrame&) {
-        if (inside.exchange(true)) {
+        // The first frame whose tracker holds faces is held until the host thread's stop is
+        // under way.
+        if (tracker.faces().size == 0 || inside.exchange(true)) {
             return;
         }
+        seenOnEntry.assign(tracker.faces().begin(), tracker.faces().end());
         while (!release.load()) {
             std::this_thread::yield();
         }
-        // The tracker must still be alive here, whatever the host thread does: it holds no more
-        // faces than the detector reports, each at a finite position.
-        const auto faces = tracker.faces();
-        EXPECT_LE(faces.size, static_cast<int64_t>(plugins.cpuScript.faces.size()));
-        for (const Face& face : faces) {
-            EXPECT_TRUE(std::isfinite(face.position.x) && std::isfinite(face.position.z));
+        // The tracker must still be alive here, whatever the host thread does: the same faces
+        // as on entry. A tracker destroyed under this frame reads back freed memory.
+        const Slice<const Face> faces = tracker.faces();
+        sizeOnRelease = faces.size;
+        if (faces.size == static_cast<int64_t>(seenOnEntry.size())) {
+            seenOnRelease.assign(faces.begin(), faces.end());
         }
         callbackDone.store(true);
     };
     Engine engine(args);
     ASSERT_TRUE(engine.StartTracking());
+    sink.onCameraIntrinsics(TestIntrinsics());
     StartPushing();
-    while (!inside.load()) {
+    const auto limit = std::chrono::steady_clock::now() + 10s;
+    while (!inside.load() && std::chrono::steady_clock::now() < limit) {
         std::this_thread::yield();
+    }
+    if (!inside.load()) {
+        StopPushing();
+        FAIL() << "no frame brought the tracker a face";
     }
     tavo::test::ThreadUsageMeter stopping;
     std::future<bool> stopped = std::async(std::launch::async, [&] {
@@ -157,6 +169,16 @@ TEST_F(EngineConcurrencyTest, StopWaitsForTheFrameInProgress) {
     EXPECT_TRUE(stopping.slept()) << "StopTracking while it waited: " << stopping;
     EXPECT_TRUE(callbackDone.load());
     StopPushing();
+    ASSERT_FALSE(seenOnEntry.empty());
+    EXPECT_LE(seenOnEntry.size(), plugins.cpuScript.faces.size());
+    ASSERT_EQ(sizeOnRelease, static_cast<int64_t>(seenOnEntry.size()));
+    for (size_t i = 0; i < seenOnEntry.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(seenOnRelease[i].position, seenOnEntry[i].position);
+        EXPECT_EQ(seenOnRelease[i].velocity, seenOnEntry[i].velocity);
+        EXPECT_EQ(seenOnRelease[i].rawFaceIndex, seenOnEntry[i].rawFaceIndex);
+        EXPECT_TRUE(std::isfinite(seenOnEntry[i].position.x));
+    }
 }
 
 // Start and stop would wait for the very call they are made from: refused with an exception,
@@ -199,6 +221,8 @@ TEST_F(EngineConcurrencyTest, ABackendSwitchFromTheCallbackDuringAStopGoesThroug
     std::promise<void> entered;
     std::promise<void> stopping;
     std::atomic<bool> switched{false};
+    std::atomic<pid_t> stopperId{0};
+    std::atomic<bool> stopped{false};
     std::unique_ptr<Engine> engine;
     EngineInitArgs args;
     args.platform = platform.get();
@@ -206,8 +230,8 @@ TEST_F(EngineConcurrencyTest, ABackendSwitchFromTheCallbackDuringAStopGoesThroug
     args.frameCallback = [&](const FaceTracker&, const FaceDetector::Output&, const CameraFrame&) {
         entered.set_value();
         stopping.get_future().wait();
-        // Long enough for StopTracking to be waiting for this frame.
-        std::this_thread::sleep_for(100ms);
+        // StopTracking is waiting for this frame now.
+        EXPECT_TRUE(tavo::test::WaitUntilAsleep(stopperId, [&] { return stopped.load(); }));
         switched = engine->SetFaceDetectorBackend(kTavoFaceDetectorBackendGPU);
     };
     engine = std::make_unique<Engine>(args);
@@ -218,8 +242,11 @@ TEST_F(EngineConcurrencyTest, ABackendSwitchFromTheCallbackDuringAStopGoesThroug
     });
     entered.get_future().wait();
     auto stop = std::async(std::launch::async, [&] {
+        stopperId = tavo::test::CurrentThreadId();
         stopping.set_value();
-        return engine->StopTracking();
+        const bool result = engine->StopTracking();
+        stopped = true;
+        return result;
     });
     tavo::test::FinishesWithin(push, 10s, "a backend switch from the callback");
     EXPECT_TRUE(tavo::test::FinishesWithin(stop, 10s, "StopTracking"));

@@ -36,6 +36,9 @@ struct ScriptedDetectorScript {
     bool failCreate = false;
     // Detect returns every scripted face, beyond the maximum it was told: a careless plug-in.
     bool ignoreMaximum = false;
+    // Each detection moves every face by this many pixels (both eyes) from the one before, so
+    // detection k of a detector reports the scripted pixels plus k times this step.
+    glm::dvec2 pixelStepPerDetect{0.0};
     // Not owned; must outlive the detectors made from this script.
     ScriptedDetectorStats* stats = nullptr;
 };

@@ -50,6 +50,11 @@ class ScriptedDetector final : public tavo::head::FaceDetector {
             }
         }
         output_.faces = script_.faces;
+        const glm::dvec2 offset = script_.pixelStepPerDetect * static_cast<double>(detections_++);
+        for (tavo::head::DetectedFace& face : output_.faces) {
+            face.rightEyePixel += offset;
+            face.leftEyePixel += offset;
+        }
         if (!script_.ignoreMaximum &&
             output_.faces.size() > static_cast<size_t>(std::max(maxNumOfFaces_, 0))) {
             output_.faces.resize(static_cast<size_t>(std::max(maxNumOfFaces_, 0)));
@@ -63,6 +68,7 @@ class ScriptedDetector final : public tavo::head::FaceDetector {
     ScriptedDetectorScript script_;
     tavo_face_detector_backend_e backend_;
     int32_t maxNumOfFaces_;
+    int64_t detections_ = 0;  // the engine calls Detect from one thread at a time
     tavo::CameraIntrinsics intrinsics_{};
     Output output_;
 };
