@@ -78,6 +78,7 @@ void BM_BlazeFaceWindow(benchmark::State& state) {
         state.SkipWithError("the face model is not installed");
         return;
     }
+    cv::setNumThreads(1);  // as the plug-in runs it
     tavo::cpudetector::BlazeFace blazeFace(model.data(), model.size());
     const SyntheticFrame synthetic = InfraredFrame({{120.0f, {424.0f, 240.0f}}});
     std::vector<tavo::cpudetector::FaceCandidate> candidates;

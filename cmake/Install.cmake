@@ -17,11 +17,12 @@ if(TARGET tavo_realsense2_standin)
 endif()
 set_target_properties(tavoSDK-faceTrackingInApp PROPERTIES INSTALL_RPATH "$ORIGIN")
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/assets/ DESTINATION ${CMAKE_INSTALL_LIBDIR}/assets)
-# Headers under an "internal" folder are implementation details and stay out.
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/tavo/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tavo
-  FILES_MATCHING PATTERN "*.h" PATTERN "internal" EXCLUDE)
-install(FILES ${PROJECT_SOURCE_DIR}/TavoRenderer/TavoRenderer.h
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/TavoRenderer)
+# Only the listed public headers, each in its folder.
+include(${CMAKE_CURRENT_LIST_DIR}/PublicHeaders.cmake)
+foreach(_header IN LISTS TAVO_PUBLIC_HEADERS)
+  get_filename_component(_folder ${_header} DIRECTORY)
+  install(FILES ${PROJECT_SOURCE_DIR}/${_header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${_folder})
+endforeach()
 
 install(EXPORT tavoSDKTargets NAMESPACE tavoSDK:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tavoSDK)
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/tavoSDKConfig.cmake.in

@@ -13,10 +13,18 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # OpenGL: GLVND, EGL and Mesa's software renderer for headless rendering
   libegl-dev libgl-dev libopengl-dev libegl-mesa0 libgl1-mesa-dri
+  # the debug overlay: Dear ImGui (static library with its OpenGL 3 backend)
+  libimgui-dev
+  # the window example and its test: GLFW, GLX from Mesa, a virtual X server and input for it
+  libglfw3-dev libglx-mesa0 xvfb xdotool
   # the CPU face detector plug-in: OpenCV and its Haar cascades (the face model: below)
   libopencv-dev opencv-data
   # its tests: scikit-image's sample photographs
   python3-skimage
+  # the API reference (the `docs` target)
+  doxygen
+  # the Python bindings: their tests in a virtual environment, and the example's webcam mode
+  python3-pytest python3-venv python3-wheel python3-opencv
 )
 
 missing=()

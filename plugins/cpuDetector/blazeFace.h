@@ -49,6 +49,8 @@ class BlazeFace {
     int scores512_ = -1, scores384_ = -1, regressors512_ = -1, regressors384_ = -1;
     std::vector<cv::Point2f> anchors_;
     cv::Mat window_;
+    // The source shrunk by a whole factor, in the top-left of a buffer that only grows.
+    cv::Mat reduced_;
     cv::Mat blob_;
 };
 

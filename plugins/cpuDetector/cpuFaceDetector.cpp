@@ -29,6 +29,9 @@ constexpr float kMaxFaceHeightShare = 0.55f;
 // pixels (60 pixels in an 848-pixel-wide infrared frame).
 constexpr float kMinFaceWidthShare = 0.07f;
 constexpr float kMinFaceWidthPixels = 48.0f;
+// Neighbouring acquisition windows overlap by this much more than the largest face they must
+// hold whole: the model's box reaches beyond the face's width.
+constexpr float kWindowOverlapMargin = 1.25f;
 // A tracked face fills this share of its window: room to move between frames, and the model's
 // most confident scale.
 constexpr float kTrackedFaceShare = 0.3f;
@@ -64,19 +67,78 @@ bool Plausible(const FaceCandidate& face) {
            face.box.contains(face.keypoints[kLeftEye]);
 }
 
-// Overlapping square windows of one size covering a length, evenly spaced, half a window apart
-// at most; a window longer than the length is centred on it.
+// Square windows of one size covering a length, evenly spaced, neighbours overlapping by at
+// least `overlap`; a window longer than the length is centred on it.
 template <typename Add>
-void ForEachWindowStart(int length, int size, Add&& add) {
+void ForEachWindowStart(int length, int size, float overlap, Add&& add) {
     if (size >= length) {
         add((length - size) / 2);
         return;
     }
     const int span = length - size;
-    const int count = (2 * span + size - 1) / size + 1;
+    const float step = std::max(1.0f, static_cast<float>(size) - overlap);
+    const int count = static_cast<int>(std::ceil(static_cast<float>(span) / step)) + 1;
     for (int i = 0; i < count; ++i) {
         add(static_cast<int>(std::lround(static_cast<double>(span) * i / (count - 1))));
     }
+}
+
+int WindowCount(int length, int size, float overlap) {
+    int count = 0;
+    ForEachWindowStart(length, size, overlap, [&](int) { ++count; });
+    return count;
+}
+
+// Acquisition searches two scales, each window costing one model run. Small windows find the
+// smallest faces, and their neighbours overlap by more than the faces the large windows take
+// over, so every such face lies whole in one of them. Large windows find the rest up to the
+// largest face, which lies whole in one of them too. Of the ways to split the frame's width
+// into large windows, the one needing the fewest runs in all.
+void AcquisitionWindows(cv::Size frame, std::vector<cv::Rect>& windows) {
+    windows.clear();
+    const float shorterSide = static_cast<float>(std::min(frame.width, frame.height));
+    const float longerSide = static_cast<float>(std::max(frame.width, frame.height));
+    const float minFace =
+        std::max(kMinFaceWidthPixels, kMinFaceWidthShare * static_cast<float>(frame.width));
+    const float maxFace = kMaxFaceHeightShare * shorterSide;
+    const float maxFaceOverlap = maxFace * kWindowOverlapMargin;
+    // Not below the model's own input size, unless the frame is smaller still.
+    const int small = static_cast<int>(std::lround(std::min(
+        std::max(minFace / kMinFaceShare, static_cast<float>(BlazeFace::kInputSize)), shorterSide)));
+    auto add = [&](int size, float overlap) {
+        ForEachWindowStart(frame.height, size, overlap, [&](int y) {
+            ForEachWindowStart(frame.width, size, overlap,
+                               [&](int x) { windows.emplace_back(x, y, size, size); });
+        });
+    };
+    auto runsOf = [&](int size, float overlap) {
+        return WindowCount(frame.width, size, overlap) * WindowCount(frame.height, size, overlap);
+    };
+    // Small windows alone, where they hold the largest face too, overlapping by it.
+    const bool oneScale = static_cast<float>(small) * kMaxFaceShare >= maxFace;
+    int bestLarge = 0;
+    float bestHandOver = 0.0f;
+    int bestRuns = oneScale ? runsOf(small, maxFaceOverlap) : 0;
+    for (int across = 1; across <= 4; ++across) {
+        // The smallest window of which `across` side by side overlap enough for the largest face.
+        const float side = std::max(
+            {shorterSide, (longerSide + static_cast<float>(across - 1) * maxFaceOverlap) / across,
+             maxFace / kMaxFaceShare});
+        const int large = static_cast<int>(std::ceil(side));
+        const float handOver = kMinFaceShare * static_cast<float>(large) * kWindowOverlapMargin;
+        const int runs = runsOf(large, maxFaceOverlap) + runsOf(small, handOver);
+        if (bestRuns == 0 || runs < bestRuns) {
+            bestLarge = large;
+            bestHandOver = handOver;
+            bestRuns = runs;
+        }
+    }
+    if (bestLarge == 0) {
+        add(small, maxFaceOverlap);
+        return;
+    }
+    add(small, bestHandOver);
+    add(bestLarge, maxFaceOverlap);
 }
 
 }  // namespace
@@ -196,26 +258,9 @@ void CpuFaceDetector::AddTrack(std::vector<Track>& tracks, const Track& track) {
 
 void CpuFaceDetector::Acquire(const cv::Mat& image, bool wholeFrame) {
     if (windowsFor_ != image.size()) {
-        // The smallest window that still finds the smallest face, then larger ones until the
-        // largest face that fits the frame is covered too.
-        windows_.clear();
+        AcquisitionWindows(image.size(), windows_);
         windowsFor_ = image.size();
         nextWindow_ = 0;
-        const float shorterSide = static_cast<float>(std::min(image.cols, image.rows));
-        const float minFace =
-            std::max(kMinFaceWidthPixels, kMinFaceWidthShare * static_cast<float>(image.cols));
-        float size = std::clamp(minFace / kMinFaceShare, 128.0f, shorterSide);
-        for (;;) {
-            const int side = static_cast<int>(std::lround(size));
-            ForEachWindowStart(image.rows, side, [&](int y) {
-                ForEachWindowStart(image.cols, side,
-                                   [&](int x) { windows_.emplace_back(x, y, side, side); });
-            });
-            if (size * kMaxFaceShare >= kMaxFaceHeightShare * shorterSide || size >= shorterSide) {
-                break;
-            }
-            size = std::min(size * 1.5f, shorterSide);
-        }
     }
     candidates_.clear();
     if (wholeFrame) {

@@ -29,6 +29,7 @@ class TAVO_API Platform {
     static void OnLibraryUnload();
 };
 
+// The platform of this system; holds no state, so any thread may read its clock.
 class TAVO_API LinuxPlatform final : public Platform {
   public:
     int64_t GetTimeNs() override;

@@ -1,4 +1,4 @@
-// The display configuration record and its "Device Configuration:" report.
+// The display configuration record, its built-in default and its "Device Configuration:" report.
 #pragma once
 
 #include <array>
@@ -63,9 +63,16 @@ struct Config {
     float reserved1 = 0.0f;
 };
 
+// The built-in 15.6" panel's values, as a request writes them when no display is connected;
+// the fields a request leaves alone are zero. Any thread.
+TAVO_API Config DefaultConfig();
+
 // The multi-line "Device Configuration:" text of `config`.
 std::string DescribeConfig(const Config& config);
 // Logs DescribeConfig(config) at info level as one message.
 void PrintConfig(const Config& config);
 
 }  // namespace tavo::device
+
+// Version of the display component, "0.1.1". Exported unmangled; any thread.
+TAVO_EXTERN_C TAVO_API const char* tavoDeviceGetVersion();

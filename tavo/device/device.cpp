@@ -5,14 +5,19 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <string>
 
 #include "TavoDisplaySdkCpp.h"
+#include "tavo/common/exception.h"
 #include "tavo/common/internal/devicePresence.h"
+#include "tavo/common/paths.h"
 #include "tavo/common/utilities.h"
 #include "tavo/device/internal/deviceTesting.h"
+#include "tavo/device/panelDescription.h"
 
 namespace tavo::device {
 
@@ -24,6 +29,11 @@ using TavoDisplaySdk::DisplayConfig;
 bool connected = false;
 bool fetched = false;
 std::filesystem::path sysfsRoot = "/sys";
+// Where the panel description file is looked for when TAVO_PANEL_FILE is not set.
+std::filesystem::path appDataRoot = GetAppDataPath();
+// The panel description file that the last Connect accepted; while set it stands in for the
+// service.
+std::optional<std::string> panelFile;
 
 // Floats in the default stream format (six significant digits), as every report writes them.
 template <typename T>
@@ -281,9 +291,44 @@ std::string ReadServiceConfig(Config& config, const DisplayConfig& record,
     return r;
 }
 
+std::optional<std::string> FindPanelFile() {
+    // Set but empty counts as unset, as a shell's `TAVO_PANEL_FILE= app` means.
+    if (const char* named = std::getenv("TAVO_PANEL_FILE"); named != nullptr && *named != '\0') {
+        return std::string(named);
+    }
+    const std::filesystem::path standard = appDataRoot / "tavo" / "panel.json";
+    std::error_code error;
+    // Present but unreadable is still the user's file: reading it reports why it fails.
+    if (std::filesystem::exists(std::filesystem::symlink_status(standard, error))) {
+        return standard.string();
+    }
+    return std::nullopt;
+}
+
+// The panel description at `path` over `base`; logs the one error that names the file
+// and what is wrong in it, and gives nothing, when it cannot be used.
+std::optional<Config> ReadPanelFile(const std::string& path, const Config& base) {
+    try {
+        return LoadPanelDescription(path, base);
+    } catch (const Exception& e) {
+        spdlog::error("TavoService: {}; using the default 15.6\" 12V configuration", e.what());
+        return std::nullopt;
+    }
+}
+
 }  // namespace
 
 bool Connect(Platform* /*platform*/) {
+    panelFile.reset();
+    if (const std::optional<std::string> path = FindPanelFile()) {
+        // The file is the user's statement that this panel is attached: neither the service nor
+        // the monitor scan is asked, so a panel the scan does not know can be described too.
+        connected = ReadPanelFile(*path, DefaultConfig()).has_value();
+        if (connected) {
+            panelFile = *path;
+        }
+        return connected;
+    }
     connected =
         TavoDisplaySdk::isDisplayConnected() && tavo::internal::isMonitorConnected(sysfsRoot);
     return connected;
@@ -294,6 +339,15 @@ bool RequestConfig(Config& config, const std::function<void(bool)>& callback) {
     if (!connected) {
         report = "TavoService: Display not connected, returning default 15.6\" 12V configuration\n";
         WriteDefaults(config);
+    } else if (panelFile) {
+        // Every request reads the file, unlike the service, so that a second SDK object gets the
+        // same panel. It goes over the default panel and over what the caller holds in the
+        // fields a request leaves alone; a file spoilt since Connect gives the default.
+        WriteDefaults(config);
+        if (const std::optional<Config> described = ReadPanelFile(*panelFile, config)) {
+            config = *described;
+            report = "TavoService: Panel described by " + *panelFile + "\n";
+        }
     } else if (!fetched) {
         fetched = true;
         const DisplayConfig record = TavoDisplaySdk::getDisplayConfig();
@@ -372,10 +426,16 @@ void SetSysfsRootForTesting(const std::filesystem::path& root) {
     sysfsRoot = root;
 }
 
+void SetAppDataRootForTesting(const std::filesystem::path& root) {
+    appDataRoot = root;
+}
+
 void ResetForTesting() {
     connected = false;
     fetched = false;
     sysfsRoot = "/sys";
+    appDataRoot = GetAppDataPath();
+    panelFile.reset();
 }
 
 }  // namespace internal

@@ -205,6 +205,15 @@ bool FaceTracking::GetProfiling(head::FrameProfiling& out) const {
     return out.apiTimestamp > 0;
 }
 
+bool FaceTracking::GetLatestFrame(head::BufferedFrame& out) const {
+    if (!frameAdapter_) {
+        out = head::BufferedFrame();
+        return false;
+    }
+    out = frameAdapter_->GetFrame();
+    return true;
+}
+
 int32_t FaceTracking::GetCameraFps() const {
     return engine_ ? engine_->GetCameraFps() : 0;
 }

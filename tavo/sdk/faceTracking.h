@@ -22,6 +22,7 @@ struct Config;
 }  // namespace tavo::device
 
 namespace tavo::head {
+class BufferedFrame;
 class Engine;
 class FrameAdapter;
 }  // namespace tavo::head
@@ -73,6 +74,8 @@ class FaceTracking {
     void SetProfiling(bool on);
     // The latest frame's timings; true when the engine measured them.
     bool GetProfiling(head::FrameProfiling& out) const;
+    // A copy of the latest tracking frame (empty before the first); false while stopped.
+    bool GetLatestFrame(head::BufferedFrame& out) const;
     int32_t GetCameraFps() const;
     bool SetCameraFps(int32_t fps);
     Slice<const int32_t> GetSupportedCameraFps() const;

@@ -14,10 +14,12 @@
 
 #include "tavo/common/assetManager.h"
 #include "tavo/common/exception.h"
+#include "tavo/common/logRateLimiter.h"
 #include "tavo/common/tga.h"
 #include "tavo/opengl/gl.h"
 #include "tavo/opengl/glHelpers.h"
 #include "tavo/opengl/glLoader.h"
+#include "tavo/sdk/internal/debugMenu.h"
 #include "tavo/sdk/sdkimpl.h"
 
 // The signature in the message is the operation's own, as the compiler writes it.
@@ -406,6 +408,8 @@ void ThreadedInterlacer::Shutdown() {
         outputRenderTarget_ = 0;
         viewTextureAtlas_.store(0);
     }
+    // The overlay's GL objects go while this thread's context is still current.
+    ReleaseGui();
     if (OVR::GLEContext* context = OVR::GLEContext::GetCurrentContext()) {
         context->Shutdown();
     }
@@ -499,7 +503,7 @@ void ThreadedInterlacer::RefreshFaces(int64_t nowNs) const {
     Platform* platform = sdk_->platform();
     glm::vec3 predicted;
     if (platform != nullptr &&
-        sdk_->faceTracking().GetPredictedPrimaryFace(*platform, config.faceDelay, predicted)) {
+        sdk_->faceTracking().GetPredictedPrimaryFace(*platform, sdk_->faceDelay(), predicted)) {
         predictedFace_ = predicted;
         // Views between the two eyes: too many means too close, too few too far to see 3D.
         const float k =
@@ -1139,6 +1143,7 @@ void ThreadedInterlacer::DoPostProcess(int width, int height, bool blend,
             if (self.SharpenPassRuns()) {
                 self.ApplySharpening(width, height);
             }
+            self.RenderGui(width, height);
             if (blend) {
                 gl::Disable(GL_BLEND);
             }
@@ -1171,6 +1176,90 @@ void ThreadedInterlacer::DoPostProcessVideo(int width, int height, unsigned text
         viewTextureId_ = texture;
     }
     DoPostProcess(width, height, alpha_.load() != 1.0f, 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Debug overlay
+
+void ThreadedInterlacer::InitializeGui(const DebugMenuInitArgs& args) {
+    TAVO_REQUIRE_RENDER_THREAD();
+    if (gui_) {
+        guiShutdownPending_ = false;
+        return;
+    }
+    auto menu = std::make_unique<DebugMenu>(*this, *sdk_, args);
+    std::lock_guard lock(guiLock_);
+    gui_ = std::move(menu);
+}
+
+void ThreadedInterlacer::ShutdownGui() {
+    TAVO_REQUIRE_RENDER_THREAD();
+    ReleaseGui();
+}
+
+void ThreadedInterlacer::ReleaseGui() {
+    if (drawingGui_) {
+        // Called from inside the menu's own drawing: the menu goes once it has finished.
+        guiShutdownPending_ = true;
+        return;
+    }
+    std::unique_ptr<DebugMenu> menu;
+    {
+        std::lock_guard lock(guiLock_);
+        menu = std::move(gui_);
+    }
+}
+
+bool ThreadedInterlacer::ToggleGui() {
+    TAVO_REQUIRE_RENDER_THREAD();
+    if (!gui_) {
+        return false;
+    }
+    const bool visible = !gui_->gui().IsVisible();
+    gui_->gui().SetVisible(visible);
+    return visible;
+}
+
+bool ThreadedInterlacer::IsGuiVisible() const {
+    std::lock_guard lock(guiLock_);
+    return gui_ != nullptr && gui_->gui().IsVisible();
+}
+
+Gui::InputState ThreadedInterlacer::ProcessGuiInput(WindowHandle window, unsigned message,
+                                                    unsigned long long wParam, long long lParam) {
+    TAVO_REQUIRE_RENDER_THREAD();
+    if (!gui_) {
+        return {};
+    }
+    return gui_->gui().ProcessInput(window, message, wParam, lParam);
+}
+
+void ThreadedInterlacer::RenderGui(int width, int height) {
+    TAVO_REQUIRE_RENDER_THREAD();
+    if (!gui_ || !gui_->gui().IsVisible()) {
+        return;
+    }
+    RequireOpenGL(__PRETTY_FUNCTION__);
+    if (!gui_->gui().NewFrame(width, height)) {
+        return;
+    }
+    ScopedGlState saved(1, 16);
+    if (renderTargetsResponsibility_ == kTavoTaskResponsibilityInterlacer) {
+        gl::BindFramebuffer(GL_FRAMEBUFFER, outputRenderTarget_);
+    }
+    drawingGui_ = true;
+    try {
+        gui_->Draw();
+    } catch (const std::exception& e) {
+        // The frame itself goes on; a control that fails keeps failing, so the log is limited.
+        static LogRateLimiter limiter;
+        limiter.Log(spdlog::level::err, "[SDK] debug menu failed: {}", e.what());
+    }
+    drawingGui_ = false;
+    if (guiShutdownPending_) {
+        guiShutdownPending_ = false;
+        ReleaseGui();
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

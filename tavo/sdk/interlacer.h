@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -13,11 +14,13 @@
 
 #include "tavo/common/export.h"
 #include "tavo/opengl/shader.h"
+#include "tavo/sdk/gui.h"
 
 struct tavo_sdk_image_desc;
 
 namespace tavo::sdk {
 
+class DebugMenu;
 class ITavoSDK;
 class TavoSDK;
 
@@ -171,7 +174,9 @@ static_assert(sizeof(TavoInterlaceParameters) == 75 * 4);
 // SetCustomTextureMatrix and SetSourceViewsSize belong to the render thread. IsOnSameThread,
 // GetNumViews, the getters and the no-face clocks may be called from any thread. Frames pass
 // the SDK's frame pause, by which the thread that replaces the display configuration holds them
-// back between frames.
+// back between frames. The debug overlay belongs to the render thread (InitializeGui,
+// ShutdownGui, ToggleGui, ProcessGuiInput, RenderGui check it); IsGuiVisible may be asked from
+// any thread.
 class TAVO_API ThreadedInterlacer {
   public:
     static constexpr int kMaxViews = 12;
@@ -246,6 +251,19 @@ class TAVO_API ThreadedInterlacer {
     void ApplyInterlacing(int width, int height, bool blend);
     void ApplySharpening(int width, int height);
 
+    // The debug overlay. InitializeGui makes the debug menu with its Gui (throwing what Gui's
+    // constructor throws) unless one exists; it needs this thread's OpenGL context current.
+    void InitializeGui(const DebugMenuInitArgs& args);
+    void ShutdownGui();
+    // Shows or hides the overlay; the new state, false without a menu.
+    bool ToggleGui();
+    bool IsGuiVisible() const;
+    // For the host's window procedure: all false without a menu or while hidden.
+    Gui::InputState ProcessGuiInput(WindowHandle window, unsigned message,
+                                    unsigned long long wParam, long long lParam);
+    // Draws the menu over the output; post-processing calls it, hosts need not.
+    void RenderGui(int width, int height);
+
     bool protectedContent() const { return protectedContent_; }
     bool useViewAtlas() const { return useViewAtlas_; }
     InterlacerDelegate* delegate() const { return delegate_; }
@@ -262,6 +280,7 @@ class TAVO_API ThreadedInterlacer {
 
   private:
     friend class TavoSDK;
+    friend class DebugMenu;
     friend struct ThreadedInterlacerTestAccess;
 
     // The passes of one frame, called with `mutex_` held and the pause handshake passed.
@@ -294,6 +313,8 @@ class TAVO_API ThreadedInterlacer {
     // would otherwise call through null pointers).
     void RequireOpenGL(const char* signature) const;
     void RebuildViewTargets();
+    // Destroys the debug menu now, or after its drawing when called from inside it.
+    void ReleaseGui();
     void SetUpShaders();
     unsigned DebugTexture(int index);
     void BindInterlaceTextures(eTavoShaderDebugMode mode);
@@ -359,6 +380,14 @@ class TAVO_API ThreadedInterlacer {
     std::atomic<int64_t> frameTimeNs_{0};
     std::atomic<std::thread::id> thread_{};
     std::mutex mutex_;
+    // The debug menu; made, drawn and destroyed on the render thread. `guiLock_` guards the
+    // pointer for IsGuiVisible on other threads.
+    std::unique_ptr<DebugMenu> gui_;
+    mutable std::mutex guiLock_;
+    // While the menu draws, a ShutdownGui from inside it (the host's menu section) waits for
+    // the drawing to end.
+    bool drawingGui_ = false;
+    bool guiShutdownPending_ = false;
 };
 
 // Texts of the enumerations, "Unknown" for other values.

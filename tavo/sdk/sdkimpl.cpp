@@ -3,6 +3,7 @@
 #include "tavo/sdk/sdkimpl.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <exception>
 #include <iostream>
@@ -447,13 +448,46 @@ bool TavoSDK::IsUsingGpuFaceDetector() {
 bool TavoSDK::GetPrimaryFace(glm::vec3& face) {
     RequireInitialized("SDK is not initialized",
                        TAVO_LOCATION("tavo::sdk::TavoSDK::GetPrimaryFace"));
-    return faceTracking_.GetPredictedPrimaryFace(*platform_, config_.faceDelay, face);
+    return faceTracking_.GetPredictedPrimaryFace(*platform_, faceDelay(), face);
 }
 
 bool TavoSDK::GetNonPredictedPrimaryFace(glm::vec3& face) {
     RequireInitialized("SDK is not initialized",
                        TAVO_LOCATION("tavo::sdk::TavoSDK::GetNonPredictedPrimaryFace"));
     return faceTracking_.GetNonPredictedPrimaryFace(face);
+}
+
+float TavoSDK::faceDelay() const {
+    // Only ever changed through an atomic reference while readers may run; see SetFaceDelay.
+    return std::atomic_ref<float>(const_cast<float&>(config_.faceDelay))
+        .load(std::memory_order_relaxed);
+}
+
+void TavoSDK::SetFaceDelay(float ms) {
+    std::atomic_ref<float>(config_.faceDelay).store(ms, std::memory_order_relaxed);
+}
+
+void TavoSDK::ReadFaceTrackingStatus(FaceTrackingStatus& status) {
+    std::lock_guard lock(faceTrackingLock_);
+    status.enabled = faceTrackingEnabled_.load();
+    status.running = faceTrackingRunning_.load();
+    status.hasFrame = faceTracking_.GetLatestFrame(status.frame);
+    try {
+        status.backend = faceTracking_.GetFaceDetectorBackend();
+        status.hasBackend = true;
+    } catch (const std::exception&) {
+        // Not started: the menu leaves the backend out.
+        status.hasBackend = false;
+    }
+    status.supportedBackends = faceTracking_.GetSupportedBackends();
+    status.cameraFps = faceTracking_.GetCameraFps();
+    const Slice<const int32_t> rates = faceTracking_.GetSupportedCameraFps();
+    status.supportedCameraFps.assign(rates.begin(), rates.end());
+}
+
+bool TavoSDK::SetCameraFps(int32_t fps) {
+    std::lock_guard lock(faceTrackingLock_);
+    return faceTracking_.SetCameraFps(fps);
 }
 
 bool TavoSDK::GetFaceTrackingProfiling(head::FrameProfiling& profiling) {

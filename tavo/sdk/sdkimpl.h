@@ -14,6 +14,7 @@
 #include "tavo/common/platform.h"
 #include "tavo/common/waitable.h"
 #include "tavo/device/config.h"
+#include "tavo/headTracking/common/frameAdapter.h"
 #include "tavo/sdk/faceTracking.h"
 #include "tavo/sdk/tavoSDK.h"
 
@@ -25,6 +26,23 @@ inline int64_t SteadyNowNs() {
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
+
+// What the debug menu shows of face tracking, copied in one go.
+struct FaceTrackingStatus {
+    bool enabled = false;
+    bool running = false;
+    // Whether a latest tracking frame exists (face tracking started); `frame` is empty if not.
+    bool hasFrame = false;
+    head::BufferedFrame frame;
+    // False when the engine cannot say (face tracking not started).
+    bool hasBackend = false;
+    tavo_face_detector_backend_e backend = kTavoFaceDetectorBackendUnknown;
+    // Bit mask of tavo_face_detector_backend_e values.
+    uint32_t supportedBackends = 0;
+    // 0 without a camera.
+    int32_t cameraFps = 0;
+    std::vector<int32_t> supportedCameraFps;
+};
 
 // Threads and locks: as ITavoSDK says. The settings the render threads read each frame are
 // relaxed atomics written by host threads; `config_` is written only by Initialize (before any
@@ -93,6 +111,17 @@ class TavoSDK final : public ITavoSDK {
     // thread holds the frames paused; LeaveFrame lets a waiting SetConfig go on.
     void EnterFrame();
     void LeaveFrame();
+
+    // For the debug menu on a render thread. Both run under the face tracking lock, so a host
+    // thread that stops face tracking meanwhile cannot destroy what they read or call.
+    void ReadFaceTrackingStatus(FaceTrackingStatus& status);
+    bool SetCameraFps(int32_t fps);
+
+    // The configuration's faceDelay (ms), the prediction's look-ahead. SetFaceDelay changes only
+    // that field, atomically, for the debug menu's slider: it runs inside a frame of a render
+    // thread, where SetConfig (which waits for that frame) cannot be replacing the record.
+    float faceDelay() const;
+    void SetFaceDelay(float ms);
 
     // Unchecked views for the render threads, which only run after initialisation.
     const device::Config& config() const { return config_; }

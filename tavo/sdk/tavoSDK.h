@@ -22,7 +22,8 @@ namespace tavo::sdk {
 
 class ITavoSDK;
 
-// The machine-learning image component; this library never makes one.
+// The machine-learning image component; this library never makes one, so no thread ever gets
+// one from GetMLImage.
 class TAVO_API MLImage {
   public:
     virtual ~MLImage();

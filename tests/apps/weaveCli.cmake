@@ -1,4 +1,5 @@
-# tavo-weave's command line: a weave of a small panel, bad arguments (usage, exit 2) and files
+# tavo-weave's command line: a weave of a small panel (the same through --panel and through the
+# SDK's own reading of TAVO_PANEL_FILE), bad arguments (usage, exit 2) and files
 # that cannot be read (named, exit 1).
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
@@ -21,6 +22,20 @@ file(READ ${WORK}/stereo.png header LIMIT 24 HEX)
 string(SUBSTRING "${header}" 32 16 size)
 if(NOT size STREQUAL "000000a00000005a")
   message(FATAL_ERROR "stereo.png is not 160 x 90: ${size}")
+endif()
+# The SDK inside reads the same file when TAVO_PANEL_FILE names it: the same configuration
+# weaves the same picture.
+execute_process(COMMAND ${CMAKE_COMMAND} -E env TAVO_PANEL_FILE=${DATA}/panel.json
+  ${TOOL} --mode stereo --face -150,40,480 ${pair} --out ${WORK}/stereo-sdk.png
+  RESULT_VARIABLE result ERROR_VARIABLE err)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "tavo-weave with TAVO_PANEL_FILE: exit ${result}\n${err}")
+endif()
+file(SHA256 ${WORK}/stereo.png by_option)
+file(SHA256 ${WORK}/stereo-sdk.png by_sdk)
+if(NOT by_option STREQUAL by_sdk)
+  message(FATAL_ERROR "--panel and TAVO_PANEL_FILE weave different pictures: "
+    "${WORK}/stereo.png, ${WORK}/stereo-sdk.png")
 endif()
 expect_run(0 "" --panel ${DATA}/panel.json --mode sliding --face 0,0,520 --no-sharpen --no-blend
   --debug-mode 4 --views ${DATA}/left.png,${DATA}/right.png,${DATA}/left.png,${DATA}/right.png,${DATA}/left.png,${DATA}/right.png,${DATA}/left.png,${DATA}/right.png,${DATA}/left.png,${DATA}/right.png,${DATA}/left.png,${DATA}/right.png

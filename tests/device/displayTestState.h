@@ -1,6 +1,7 @@
 // Display pieces of tests: a fresh display state (no display in the stand-in library, cleared
-// process flags, a sysfs tree of the test's own where Connect looks for the panel's monitor) and
-// a service record to install.
+// process flags, a sysfs tree of the test's own where Connect looks for the panel's monitor, the
+// same folder as the application data folder where it looks for a panel file) and a service
+// record to install.
 #pragma once
 
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -112,8 +114,12 @@ class DisplayTestState {
         std::filesystem::remove_all(root_);
         std::filesystem::create_directories(root_ / "class" / "drm");
         internal::SetSysfsRootForTesting(root_);
+        // No panel file of the machine's or the caller's environment: tests place their own.
+        internal::SetAppDataRootForTesting(root_);
+        ::unsetenv("TAVO_PANEL_FILE");
     }
     ~DisplayTestState() {
+        ::unsetenv("TAVO_PANEL_FILE");
         Reset();
         std::filesystem::remove_all(root_);
     }

@@ -3,7 +3,10 @@
 // interlacer bookkeeping, and face tracking on a host camera.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <limits>
 #include <string>
@@ -14,6 +17,7 @@
 
 #include "sdk/sdkTestSupport.h"
 #include "tavo/common/exception.h"
+#include "tavo/device/panelDescription.h"
 #include "tavo/headTracking/engine/engine.h"
 
 namespace tavo::sdk {
@@ -238,6 +242,35 @@ TEST_F(SdkTest, TheHostsCallingOrderEndsWithTheDefaultDisplay) {
     sdk_->Shutdown();
     sdk_->Destroy();
     sdk_ = nullptr;
+}
+
+TEST_F(SdkTest, APanelFileGivesTheConfigurationToolsReadFromIt) {
+    // tavo-weave --panel reads a file over the default panel; the SDK finds the same file
+    // through TAVO_PANEL_FILE, with the panel's service and monitor there too.
+    const std::filesystem::path file = display_.root() / "panel.json";
+    std::ofstream(file) << R"({"panelResolution": [400, 225], "viewResolution": [400, 225],
+        "numViews": [8, 1], "s": 1.177083, "theta": 0.0675417, "cameraCenter": [10, 20, 30],
+        "faceDelay": 25})";
+    ConnectPanel();
+    ::setenv("TAVO_PANEL_FILE", file.c_str(), 1);
+    InitializeWithoutTracking();
+    ASSERT_TRUE(sdk_->IsInitialized());
+
+    device::Config expected = device::LoadPanelDescription(file.string(), device::DefaultConfig());
+    // What the SDK holds beyond the panel stays its own unless the file says otherwise.
+    const device::Config& config = sdk_->GetConfig();
+    expected.reserved0 = config.reserved0;
+    expected.camera = config.camera;
+    expected.kalmanA = config.kalmanA;
+    expected.kalmanB = config.kalmanB;
+    expected.reserved1 = config.reserved1;
+    EXPECT_EQ(device::DescribeConfig(config), device::DescribeConfig(expected));
+    EXPECT_EQ(config.faceDelay, 25.0f);
+    EXPECT_EQ(config.kalmanA, glm::vec3(0.02f, 0.05f, 0.2f));
+    EXPECT_EQ(sdk_->GetNumViews(), 8);
+    EXPECT_EQ(sdk_->GetPanelResolutionX(), 400);
+    EXPECT_TRUE(log_.HasLineStartingWith("info TavoService: Panel described by " + file.string()))
+        << log_.Dump();
 }
 
 TEST_F(SdkTest, EverySettingsChangePrintsTheSettingsLine) {

@@ -33,6 +33,19 @@ struct ThreadedInterlacerTestAccess {
     }
 
     static glm::vec3 face(const ThreadedInterlacer& interlacer) { return interlacer.face_; }
+    static DebugMenu* menu(ThreadedInterlacer& interlacer) { return interlacer.gui_.get(); }
+    static bool mediumPrecision(const ThreadedInterlacer& interlacer) {
+        return interlacer.mediumPrecision_;
+    }
+    static bool singleViewMode(const ThreadedInterlacer& interlacer) {
+        return interlacer.singleViewMode_.load();
+    }
+    static bool zoomX(const ThreadedInterlacer& interlacer) {
+        return interlacer.reconvergenceZoomX_.load();
+    }
+    static bool zoomXY(const ThreadedInterlacer& interlacer) {
+        return interlacer.reconvergenceZoomXY_.load();
+    }
     static glm::vec3 predictedFace(const ThreadedInterlacer& interlacer) {
         return interlacer.predictedFace_;
     }

@@ -85,6 +85,15 @@ struct IntrinsicsForwarder {
     }
 };
 
+struct HostFrameForwarder {
+    std::shared_ptr<SharedCameraRelay> relay;
+    void operator()(const CameraFrame& frame) const {
+        relay->Call([&](Camera* camera, Camera::Listener* listener) {
+            listener->OnCameraFrameAvailable(camera, frame);
+        });
+    }
+};
+
 }  // namespace
 
 TrivialCameraFrame::TrivialCameraFrame(const ImageDesc& image, Timestamp timestamp)
@@ -120,12 +129,15 @@ SharedCamera::SharedCamera(Listener* listener, SharedCameraSink* sink)
     // they are written only while the sink has never had a shared camera.
     const FrameForwarder* frames = sink_->onCameraFrame.target<FrameForwarder>();
     const IntrinsicsForwarder* intrinsics = sink_->onCameraIntrinsics.target<IntrinsicsForwarder>();
-    if (frames != nullptr && intrinsics != nullptr && frames->relay == intrinsics->relay) {
+    const HostFrameForwarder* hostFrames = sink_->onHostCameraFrame.target<HostFrameForwarder>();
+    if (frames != nullptr && intrinsics != nullptr && hostFrames != nullptr &&
+        frames->relay == intrinsics->relay && frames->relay == hostFrames->relay) {
         relay_ = frames->relay;
     } else {
         relay_ = std::make_shared<SharedCameraRelay>();
         sink_->onCameraFrame = FrameForwarder{relay_};
         sink_->onCameraIntrinsics = IntrinsicsForwarder{relay_};
+        sink_->onHostCameraFrame = HostFrameForwarder{relay_};
     }
     relay_->Attach(this, listener_);
 }

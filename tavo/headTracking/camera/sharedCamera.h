@@ -9,8 +9,12 @@
 
 namespace tavo {
 
+namespace head {
+class CameraFrame;
+}
+
 // Hand-over point between the host's camera and a SharedCamera. Owned by the host. The first
-// shared camera made over the sink fills both members, and from then on they stay filled for
+// shared camera made over the sink fills its members, and from then on they stay filled for
 // the sink's life: later cameras over the same sink take the same members over, and a call
 // while no camera is attached (before the next one is made, or after the last one went) is
 // dropped. So a host thread may go on calling while the SDK replaces its camera; only the
@@ -19,6 +23,9 @@ namespace tavo {
 struct SharedCameraSink {
     std::function<void(const ImageDesc& image, Timestamp timestamp)> onCameraFrame;
     std::function<void(const CameraIntrinsics& intrinsics)> onCameraIntrinsics;
+    // A frame the host made itself, for what an image alone cannot carry (depth, its own
+    // projection); handed to the listener as it is, valid while the call lasts.
+    std::function<void(const head::CameraFrame& frame)> onHostCameraFrame;
 };
 
 }  // namespace tavo
@@ -26,7 +33,8 @@ struct SharedCameraSink {
 namespace tavo::head {
 
 // One pushed image with its time stamp, copied by value; the pixels stay the host's and must
-// stay valid while the listener call lasts. Without depth or calibration: the projection
+// stay valid while the listener call lasts. Like every CameraFrame it is read on the delivery
+// thread, here the host thread that pushed the image. Without depth or calibration: the projection
 // operations answer false so the tracker falls back to its pinhole model.
 class TAVO_API TrivialCameraFrame final : public CameraFrame {
   public:

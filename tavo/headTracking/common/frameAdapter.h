@@ -90,14 +90,17 @@ class TAVO_API FrameAdapter {
     std::unique_ptr<PollingSlots> polling_;
 };
 
-// An owner handle of a tracking frame, as the C interface passes frames to C callers.
+// An owner handle of a tracking frame, as the C interface passes frames to C callers. Read-only
+// once made: any thread may read the frame while the handle lives (a reference handle, only
+// while its frame does); one thread destroys it.
 class WrappedFrame {
   public:
     virtual ~WrappedFrame() = default;
     virtual const Frame& frame() const = 0;
 };
 
-// Refers to a frame it does not own; valid only as long as that frame.
+// Refers to a frame it does not own; valid only as long as that frame, so, for a frame handed
+// to the frame callback, only on the delivery thread during that call.
 class WrappedFrameReference final : public WrappedFrame {
   public:
     explicit WrappedFrameReference(const Frame& frame) : frame_(&frame) {}
@@ -107,7 +110,7 @@ class WrappedFrameReference final : public WrappedFrame {
     const Frame* frame_;
 };
 
-// Owns its frame.
+// Owns its frame: it outlives the engine, and any thread may hold it.
 class WrappedBufferedFrame final : public WrappedFrame {
   public:
     explicit WrappedBufferedFrame(BufferedFrame&& frame) : frame_(std::move(frame)) {}

@@ -4,6 +4,7 @@
 #include <cxxabi.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <exception>
 #include <memory>
@@ -15,7 +16,9 @@
 #include <spdlog/spdlog.h>
 
 #include "tavo/common/exception.h"
+#include "tavo/common/logRateLimiter.h"
 #include "tavo/common/platform.h"
+#include "tavo/headTracking/camera/sharedCamera.h"
 #include "tavo/headTracking/common/frameAdapter.h"
 #include "tavo/headTracking/engine/engine.h"
 
@@ -25,9 +28,14 @@
 
 // Member order is the order of construction; destruction runs backwards, so the engine goes
 // first (stopping frame delivery), then the frame adapter it pushes into, then the platform.
-// The hook's scratch array is declared before them all because the engine's hook uses it.
+// The hook's scratch array and the host camera's sink are declared before them all because
+// the engine uses them.
 struct tavo_headtracking_engine_t {
     std::vector<tavo_headtracking_virtual_face> hookScratch;
+    // Only for an engine over the host's camera.
+    std::unique_ptr<tavo::SharedCameraSink> sink;
+    // Refused pushes repeat at the host's frame rate.
+    tavo::LogRateLimiter pushLog;
     std::unique_ptr<tavo::Platform> platform;
     std::unique_ptr<tavo::head::FrameAdapter> frameAdapter;
     std::unique_ptr<tavo::head::Engine> engine;
@@ -55,23 +63,34 @@ std::string Demangle(const char* name) {
     return text;
 }
 
+void LogUnexpected(tavo::LogRateLimiter* limiter, const char* what, const std::string& type) {
+    try {
+        if (limiter != nullptr) {
+            limiter->Log(spdlog::level::critical, "Unexpected exception: {} ({})", what, type);
+        } else {
+            spdlog::critical("Unexpected exception: {} ({})", what, type);
+        }
+    } catch (...) {
+    }
+}
+
 // Runs `body` so that nothing escapes into a C caller: any exception is logged at critical
-// level with its text and dynamic type and becomes status 2.
+// level with its text and dynamic type (through `limiter` when given) and becomes status 2.
 template <typename Body>
-tavo_headtracking_status_e Guarded(Body&& body) noexcept {
+tavo_headtracking_status_e Guarded(Body&& body, tavo::LogRateLimiter* limiter = nullptr) noexcept {
     try {
         body();
         return kTavoHeadTrackingStatusSuccess;
     } catch (const std::exception& e) {
         try {
-            spdlog::critical("Unexpected exception: {} ({})", e.what(), Demangle(typeid(e).name()));
+            LogUnexpected(limiter, e.what(), Demangle(typeid(e).name()));
         } catch (...) {
         }
     } catch (...) {
         try {
             const std::type_info* type = abi::__cxa_current_exception_type();
-            spdlog::critical("Unexpected exception: {} ({})", "not a standard exception",
-                             Demangle(type != nullptr ? type->name() : nullptr));
+            LogUnexpected(limiter, "not a standard exception",
+                          Demangle(type != nullptr ? type->name() : nullptr));
         } catch (...) {
         }
     }
@@ -107,6 +126,57 @@ tavo_headtracking_timestamp ToC(const tavo::Timestamp& value) {
     return {static_cast<int32_t>(value.space), value.ms};
 }
 
+// A pushed image with its optional depth. Projection is left to the tracker's pinhole model
+// of the pushed intrinsics.
+class PushedCameraFrame final : public tavo::head::CameraFrame {
+  public:
+    PushedCameraFrame(const tavo::ImageDesc& image, const tavo_headtracking_depth_image* depth,
+                      tavo::Timestamp timestamp)
+        : image_(image), timestamp_(timestamp) {
+        if (depth != nullptr) {
+            depth_ = *depth;
+        }
+    }
+
+    tavo::Timestamp timestamp() const override { return timestamp_; }
+    tavo::Slice<const tavo::ImageDesc> imageDescs() const override { return {&image_, 1}; }
+    bool GetDepth(const glm::dvec2& pixel, float& depth) const override {
+        // Written so that a NaN coordinate is refused too.
+        if (depth_.data == nullptr || !(pixel.x >= 0.0 && pixel.x < depth_.width &&
+                                        pixel.y >= 0.0 && pixel.y < depth_.height)) {
+            return false;
+        }
+        const uint16_t value =
+            depth_
+                .data[static_cast<int64_t>(pixel.y) * depth_.width + static_cast<int64_t>(pixel.x)];
+        if (value == 0) {
+            return false;
+        }
+        depth = static_cast<float>(value) * depth_.unitInMetres;
+        return true;
+    }
+    bool DeprojectPixelToPoint(const glm::dvec2&, float, glm::vec3&) const override {
+        return false;
+    }
+    bool ProjectPointToPixel(const glm::vec3&, glm::dvec2&, float&) const override { return false; }
+
+  private:
+    tavo::ImageDesc image_;
+    tavo_headtracking_depth_image depth_{};
+    tavo::Timestamp timestamp_;
+};
+
+[[noreturn]] void Refuse(const std::string& message, const char* function) {
+    throw tavo::Exception(message, TAVO_LOCATION(function));
+}
+
+tavo::SharedCameraSink& SinkOf(tavo_headtracking_engine engine, const char* function) {
+    if (!engine->sink) {
+        Refuse("the engine was not made over the host's camera", function);
+    }
+    return *engine->sink;
+}
+
 // Only the camera's delivery thread calls the hook, one frame at a time, so the scratch
 // array of the handle can be reused instead of allocated per frame.
 bool RunVirtualFaceHook(tavo_headtracking_virtual_face_hook hook, void* userData,
@@ -138,8 +208,8 @@ bool RunVirtualFaceHook(tavo_headtracking_virtual_face_hook hook, void* userData
     return true;
 }
 
-void BuildEngine(const tavo_headtracking_engine_init_args& args,
-                 tavo_headtracking_engine_t& handle) {
+void BuildEngine(const tavo_headtracking_engine_init_args& args, tavo_headtracking_engine_t& handle,
+                 bool sharedCamera) {
     tavo::PlatformInitArgs platformArgs;
     platformArgs.logLevel = args.logLevel;
     handle.platform = tavo::Platform::Create(platformArgs);
@@ -174,6 +244,10 @@ void BuildEngine(const tavo_headtracking_engine_init_args& args,
     engineArgs.configuration.camera.binningFactor = args.binningFactor;
     engineArgs.configuration.faceDetector.maxNumOfFaces = args.maxNumOfFaces;
 
+    if (sharedCamera) {
+        handle.sink = std::make_unique<tavo::SharedCameraSink>();
+        engineArgs.sharedCameraSink = handle.sink.get();
+    }
     engineArgs.platform = handle.platform.get();
     handle.engine = std::make_unique<tavo::head::Engine>(engineArgs);
 
@@ -188,21 +262,18 @@ void BuildEngine(const tavo_headtracking_engine_init_args& args,
     }
 }
 
-}  // namespace
-
-extern "C" {
-
-tavo_headtracking_status_e tavoHeadTrackingEngineInitArgs(
-    const tavo_headtracking_engine_init_args* args, tavo_headtracking_engine* engine) {
+tavo_headtracking_status_e InitEngine(const tavo_headtracking_engine_init_args* args,
+                                      tavo_headtracking_engine* engine, bool sharedCamera,
+                                      const char* function) {
     if (engine != nullptr) {
         *engine = nullptr;
     }
     std::unique_ptr<tavo_headtracking_engine_t> handle;
     try {
-        Require(args, "args", "tavoHeadTrackingEngineInitArgs");
-        Require(engine, "engine", "tavoHeadTrackingEngineInitArgs");
+        Require(args, "args", function);
+        Require(engine, "engine", function);
         handle = std::make_unique<tavo_headtracking_engine_t>();
-        BuildEngine(*args, *handle);
+        BuildEngine(*args, *handle, sharedCamera);
     } catch (const std::exception& e) {
         try {
             spdlog::error("Failed to initialize head tracking engine: {}", e.what());
@@ -224,12 +295,31 @@ tavo_headtracking_status_e tavoHeadTrackingEngineInitArgs(
     return kTavoHeadTrackingStatusSuccess;
 }
 
+}  // namespace
+
+extern "C" {
+
+tavo_headtracking_status_e tavoHeadTrackingEngineInitArgs(
+    const tavo_headtracking_engine_init_args* args, tavo_headtracking_engine* engine) {
+    return InitEngine(args, engine, false, "tavoHeadTrackingEngineInitArgs");
+}
+
+tavo_headtracking_status_e tavoHeadTrackingEngineInitWithSharedCamera(
+    const tavo_headtracking_engine_init_args* args, tavo_headtracking_engine* engine) {
+    return InitEngine(args, engine, true, "tavoHeadTrackingEngineInitWithSharedCamera");
+}
+
 void tavoHeadTrackingEngineRelease(tavo_headtracking_engine engine) {
     if (engine == nullptr) {
         return;
     }
     engine->engine.reset();
     engine->frameAdapter.reset();
+    // Refusals still being counted are told before the platform (and its logging) goes.
+    try {
+        engine->pushLog.Flush();
+    } catch (...) {
+    }
     engine->platform.reset();
     delete engine;
 }
@@ -437,6 +527,95 @@ void tavoHeadTrackingFrameRelease(tavo_headtracking_frame frame) {
 
 const char* tavoHeadTrackingGetVersion(void) {
     return TAVO_VERSION_TEXT;
+}
+
+tavo_headtracking_status_e tavoHeadTrackingEnginePushCameraIntrinsics(
+    tavo_headtracking_engine engine, const tavo_headtracking_camera_intrinsics* intrinsics) {
+    if (engine == nullptr) {
+        return kTavoHeadTrackingStatusErrorInvalidInstance;
+    }
+    constexpr const char* kFunction = "tavoHeadTrackingEnginePushCameraIntrinsics";
+    return Guarded([&] {
+        Require(intrinsics, "intrinsics", kFunction);
+        tavo::SharedCameraSink& sink = SinkOf(engine, kFunction);
+        const tavo_headtracking_camera_intrinsics& c = *intrinsics;
+        bool finite = std::isfinite(c.ppx) && std::isfinite(c.ppy) && std::isfinite(c.fx) &&
+                      std::isfinite(c.fy);
+        for (const float coefficient : c.coeffs) {
+            finite = finite && std::isfinite(coefficient);
+        }
+        if (c.width <= 0 || c.height <= 0 || !(c.fx > 0.0f) || !(c.fy > 0.0f) || !finite) {
+            Refuse(fmt::format("Invalid camera intrinsics: {}x{}, ppx {}, ppy {}, fx {}, fy {}; "
+                               "the size and the focal lengths must be above 0 and every "
+                               "value finite",
+                               c.width, c.height, c.ppx, c.ppy, c.fx, c.fy),
+                   kFunction);
+        }
+        tavo::CameraIntrinsics converted;
+        converted.width = c.width;
+        converted.height = c.height;
+        converted.ppx = c.ppx;
+        converted.ppy = c.ppy;
+        converted.fx = c.fx;
+        converted.fy = c.fy;
+        std::copy(std::begin(c.coeffs), std::end(c.coeffs), std::begin(converted.coeffs));
+        converted.isMirrored = c.isMirrored != 0;
+        if (sink.onCameraIntrinsics) {
+            sink.onCameraIntrinsics(converted);
+        }
+    });
+}
+
+tavo_headtracking_status_e tavoHeadTrackingEnginePushCameraImage(
+    tavo_headtracking_engine engine, const tavo_headtracking_image* image,
+    const tavo_headtracking_depth_image* depth, const tavo_headtracking_timestamp* timestamp) {
+    if (engine == nullptr) {
+        return kTavoHeadTrackingStatusErrorInvalidInstance;
+    }
+    constexpr const char* kFunction = "tavoHeadTrackingEnginePushCameraImage";
+    return Guarded(
+        [&] {
+            Require(image, "image", kFunction);
+            Require(timestamp, "timestamp", kFunction);
+            tavo::SharedCameraSink& sink = SinkOf(engine, kFunction);
+            if (image->width <= 0 || image->height <= 0 || image->data == nullptr) {
+                Refuse(fmt::format("Invalid image: {}x{} with {} pixels", image->width,
+                                   image->height, image->data != nullptr ? "its" : "no"),
+                       kFunction);
+            }
+            if (depth != nullptr &&
+                (depth->width != image->width || depth->height != image->height ||
+                 depth->data == nullptr || !(depth->unitInMetres > 0.0f) ||
+                 !std::isfinite(depth->unitInMetres))) {
+                Refuse(fmt::format("Invalid depth image: {}x{} for a {}x{} image, unit {} m, {} "
+                                   "data; it must match the image's size, with a finite unit "
+                                   "above 0",
+                                   depth->width, depth->height, image->width, image->height,
+                                   depth->unitInMetres, depth->data != nullptr ? "with" : "no"),
+                       kFunction);
+            }
+            // Copied out of the packed record: a reference to its double may be misaligned.
+            const int32_t spaceValue = timestamp->space;
+            const double ms = timestamp->ms;
+            const auto space = static_cast<tavo::Timestamp::Space>(spaceValue);
+            if ((space != tavo::Timestamp::Space::System &&
+                 space != tavo::Timestamp::Space::Unknown) ||
+                !std::isfinite(ms)) {
+                Refuse(fmt::format("Invalid time stamp: space {}, {} ms; the space is 0 or -1 and "
+                                   "the time finite",
+                                   spaceValue, ms),
+                       kFunction);
+            }
+            tavo::ImageDesc desc;
+            desc.width = image->width;
+            desc.height = image->height;
+            desc.data = image->data;
+            const PushedCameraFrame frame(desc, depth, tavo::Timestamp{space, ms});
+            if (sink.onHostCameraFrame) {
+                sink.onHostCameraFrame(frame);
+            }
+        },
+        &engine->pushLog);
 }
 
 }  // extern "C"

@@ -393,6 +393,90 @@ TAVO_API void tavoHeadTrackingFrameRelease(tavo_headtracking_frame frame);
 /* The library's version text; never null. */
 TAVO_API const char* tavoHeadTrackingGetVersion(void);
 
+/* ---- Extension: images from the host's own camera ----
+ *
+ * For a host with a camera other than the RealSense one (a webcam, a video file, a recorded
+ * sequence). An engine made by tavoHeadTrackingEngineInitWithSharedCamera opens no camera;
+ * the host pushes each 8-bit image with its time stamp, optionally with a depth image aligned
+ * to it, and reports the camera's intrinsics. Everything else (start, stop, setters, polling,
+ * the frame callback, release) works as for any engine.
+ *
+ * Threads: the thread that pushes is the camera's delivery thread: the detector, the tracker,
+ * the frame callback and the hook run on it before the push returns. Push from one thread at
+ * a time, never concurrently with tavoHeadTrackingEngineRelease. Pushes while not tracking
+ * are dropped and still succeed.
+ *
+ * Intrinsics: the tracker places a face in space through the camera's pinhole model, so push
+ * them before the first image; until then frames are delivered without tracked faces. */
+
+#pragma pack(push, 4)
+
+/* One grey image: height rows of width bytes, no padding between rows. Read during the push
+ * only. */
+typedef struct tavo_headtracking_image {
+    int32_t width;
+    int32_t height;
+    const uint8_t* data;
+} tavo_headtracking_image;
+
+/* Distances along the optical axis for the pixels of the image it comes with (same width and
+ * height): data[y * width + x] * unitInMetres metres, 0 where there is no distance. Read
+ * during the push only. */
+typedef struct tavo_headtracking_depth_image {
+    int32_t width;
+    int32_t height;
+    /* Metres per unit, greater than 0: 0.001 for millimetres. */
+    float unitInMetres;
+    const uint16_t* data;
+} tavo_headtracking_depth_image;
+
+/* The pinhole model of the pushed images, in pixels of an image of width x height. */
+typedef struct tavo_headtracking_camera_intrinsics {
+    int32_t width;
+    int32_t height;
+    float ppx;
+    float ppy;
+    float fx;
+    float fy;
+    /* Lens distortion, as the camera reports it. */
+    float coeffs[5];
+    /* Non-zero when the image is mirrored. */
+    int32_t isMirrored;
+} tavo_headtracking_camera_intrinsics;
+
+#pragma pack(pop)
+
+TAVO_HEADTRACKING_STATIC_ASSERT(sizeof(tavo_headtracking_image) == 16, "image size");
+TAVO_HEADTRACKING_STATIC_ASSERT(offsetof(tavo_headtracking_image, data) == 8, "image data");
+TAVO_HEADTRACKING_STATIC_ASSERT(sizeof(tavo_headtracking_depth_image) == 20, "depth image size");
+TAVO_HEADTRACKING_STATIC_ASSERT(offsetof(tavo_headtracking_depth_image, unitInMetres) == 8,
+                                "depth unit");
+TAVO_HEADTRACKING_STATIC_ASSERT(offsetof(tavo_headtracking_depth_image, data) == 12, "depth data");
+TAVO_HEADTRACKING_STATIC_ASSERT(sizeof(tavo_headtracking_camera_intrinsics) == 48,
+                                "intrinsics size");
+TAVO_HEADTRACKING_STATIC_ASSERT(offsetof(tavo_headtracking_camera_intrinsics, coeffs) == 24,
+                                "intrinsics coeffs");
+TAVO_HEADTRACKING_STATIC_ASSERT(offsetof(tavo_headtracking_camera_intrinsics, isMirrored) == 44,
+                                "intrinsics isMirrored");
+
+/* As tavoHeadTrackingEngineInitArgs, but over the host's camera: no RealSense camera is
+ * opened, and width, height, fps and binningFactor of the arguments are not read. */
+TAVO_API tavo_headtracking_status_e tavoHeadTrackingEngineInitWithSharedCamera(
+    const tavo_headtracking_engine_init_args* args, tavo_headtracking_engine* engine);
+/* Reports the camera's intrinsics to the tracker and the detector. Width and height above 0,
+ * fx and fy above 0, every value finite; otherwise 2. An engine not made over the host's
+ * camera: 2. */
+TAVO_API tavo_headtracking_status_e tavoHeadTrackingEnginePushCameraIntrinsics(
+    tavo_headtracking_engine engine, const tavo_headtracking_camera_intrinsics* intrinsics);
+/* Processes one image (depth may be null) captured at *timestamp: space 0 (milliseconds of
+ * the host's wall clock since 1970-01-01 UTC) or -1 (a clock of the camera's own), finite
+ * ms. Returns when the frame has been tracked and delivered, or dropped while not tracking.
+ * A missing or empty image, a depth image of another size or without a positive unit, or an
+ * engine not made over the host's camera: 2, and nothing is processed. */
+TAVO_API tavo_headtracking_status_e tavoHeadTrackingEnginePushCameraImage(
+    tavo_headtracking_engine engine, const tavo_headtracking_image* image,
+    const tavo_headtracking_depth_image* depth, const tavo_headtracking_timestamp* timestamp);
+
 #ifdef __cplusplus
 }
 #endif

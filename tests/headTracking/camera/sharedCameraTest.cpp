@@ -135,6 +135,36 @@ TEST(SharedCamera, PushesWhileCamerasComeAndGoAreDeliveredOrDropped) {
     host.join();
 }
 
+// A frame the host made (with depth, say) reaches the listener as that very object, and like
+// the other members the host-frame member is dropped between cameras and taken over by the next.
+TEST(SharedCamera, HandsAHostMadeFrameOnItselfWhileACameraIsAttached) {
+    struct IdentityListener final : Camera::Listener {
+        void OnCameraFrameAvailable(Camera* camera, const CameraFrame& frame) override {
+            frames.push_back(&frame);
+            cameras.push_back(camera);
+        }
+        void OnCameraIntrinsicsChange(Camera*, const tavo::CameraIntrinsics&) override {}
+        std::vector<const CameraFrame*> frames;
+        std::vector<Camera*> cameras;
+    } listener;
+    SharedCameraSink sink;
+    const uint8_t pixels[4] = {};
+    const tavo::head::TrivialCameraFrame frame(ImageDesc{2, 2, 0, pixels},
+                                               Timestamp{Timestamp::Space::System, 1.0});
+    auto camera = std::make_unique<SharedCamera>(&listener, &sink);
+    ASSERT_TRUE(sink.onHostCameraFrame);
+    sink.onHostCameraFrame(frame);
+    camera.reset();
+    ASSERT_TRUE(sink.onHostCameraFrame);
+    sink.onHostCameraFrame(frame);
+    camera = std::make_unique<SharedCamera>(&listener, &sink);
+    sink.onHostCameraFrame(frame);
+    ASSERT_EQ(listener.frames.size(), 2u);
+    EXPECT_EQ(listener.frames[0], &frame);
+    EXPECT_EQ(listener.frames[1], &frame);
+    EXPECT_EQ(listener.cameras[1], camera.get());
+}
+
 TEST(SharedCamera, RefusesAMissingListenerOrSink) {
     RecordingListener listener;
     SharedCameraSink sink;

@@ -143,4 +143,23 @@ TEST_F(CInterfaceLogTest, NullRecordIsLoggedNotDereferenced) {
         << log.Dump();
 }
 
+TEST_F(CInterfaceLogTest, PushingIntoAnEngineOverTheRealsenseCameraIsRefused) {
+    ASSERT_EQ(tavoHeadTrackingEngineInitArgs(&args_, &engine_), kTavoHeadTrackingStatusSuccess);
+    LogCapture log;
+    const uint8_t pixel = 0;
+    const tavo_headtracking_image image{1, 1, &pixel};
+    const tavo_headtracking_timestamp timestamp{0, 1.0};
+    EXPECT_EQ(tavoHeadTrackingEnginePushCameraImage(engine_, &image, nullptr, &timestamp),
+              kTavoHeadTrackingStatusErrorUnknown);
+    tavo_headtracking_camera_intrinsics intrinsics{};
+    intrinsics.width = intrinsics.height = 1;
+    intrinsics.fx = intrinsics.fy = 1.0f;
+    EXPECT_EQ(tavoHeadTrackingEnginePushCameraIntrinsics(engine_, &intrinsics),
+              kTavoHeadTrackingStatusErrorUnknown);
+    EXPECT_EQ(log.Count("critical Unexpected exception: the engine was not made over the host's "
+                        "camera in tavoHeadTrackingEnginePush"),
+              2)
+        << log.Dump();
+}
+
 }  // namespace

@@ -17,6 +17,8 @@ struct ScriptedDetectorStats {
     std::atomic<int> lastMaxNumOfFaces{0};
     std::atomic<int> setCameraIntrinsicsCalls{0};
     std::atomic<int> lastIntrinsicsWidth{0};
+    // The first pixel of the last image Detect saw.
+    std::atomic<int> lastFirstPixel{-1};
     // Detect throws std::runtime_error("scripted detection failure") while this is above 0,
     // counting it down.
     std::atomic<int> failingDetects{0};
@@ -36,6 +38,8 @@ struct ScriptedDetectorScript {
     bool failCreate = false;
     // Detect returns every scripted face, beyond the maximum it was told: a careless plug-in.
     bool ignoreMaximum = false;
+    // Each eye's depth is the frame's depth at the eye's pixel where the frame has one.
+    bool depthFromFrame = false;
     // Each detection moves every face by this many pixels (both eyes) from the one before, so
     // detection k of a detector reports the scripted pixels plus k times this step.
     glm::dvec2 pixelStepPerDetect{0.0};

@@ -38,9 +38,13 @@ class ScriptedDetector final : public tavo::head::FaceDetector {
             script_.stats->lastIntrinsicsWidth.store(intrinsics.width);
         }
     }
-    Output& Detect(const tavo::head::CameraFrame&) override {
+    Output& Detect(const tavo::head::CameraFrame& frame) override {
         if (script_.stats != nullptr) {
             script_.stats->detectCalls.fetch_add(1);
+            const auto images = frame.imageDescs();
+            if (!images.empty() && images[0].data != nullptr) {
+                script_.stats->lastFirstPixel.store(images[0].data[0]);
+            }
             int failing = script_.stats->failingDetects.load();
             while (failing > 0 &&
                    !script_.stats->failingDetects.compare_exchange_weak(failing, failing - 1)) {
@@ -54,6 +58,13 @@ class ScriptedDetector final : public tavo::head::FaceDetector {
         for (tavo::head::DetectedFace& face : output_.faces) {
             face.rightEyePixel += offset;
             face.leftEyePixel += offset;
+            float depth = 0.0f;
+            if (script_.depthFromFrame && frame.GetDepth(face.rightEyePixel, depth)) {
+                face.rightEyeDepth = depth;
+            }
+            if (script_.depthFromFrame && frame.GetDepth(face.leftEyePixel, depth)) {
+                face.leftEyeDepth = depth;
+            }
         }
         if (!script_.ignoreMaximum &&
             output_.faces.size() > static_cast<size_t>(std::max(maxNumOfFaces_, 0))) {

@@ -1,6 +1,7 @@
 // A C-callable script setter for the scripted detector plug-in, taking the C interface's
 // packed detected-face records, so that tests written in C can drive it. Flags: bit 0 makes
-// the plug-in refuse to create detectors, bit 1 makes its detectors ignore their maximum.
+// the plug-in refuse to create detectors, bit 1 makes its detectors ignore their maximum, bit 2
+// makes them read the eyes' depths from the frame where it has them.
 #include <cstdint>
 
 #include "headTracking/engine/scriptedDetector.h"
@@ -16,6 +17,7 @@ extern "C" TAVO_PLUGIN_EXPORT void ScriptedDetector_SetScriptC(
     script.maxNumOfFacesLimit = maxNumOfFacesLimit;
     script.failCreate = (flags & 1) != 0;
     script.ignoreMaximum = (flags & 2) != 0;
+    script.depthFromFrame = (flags & 4) != 0;
     for (int32_t i = 0; faces != nullptr && i < numFaces; ++i) {
         tavo::head::DetectedFace face;
         face.rightEyePixel = {faces[i].rightEyePixel.x, faces[i].rightEyePixel.y};
