@@ -33,7 +33,9 @@ set(TAVO_PUBLIC_HEADERS
   tavo/opengl/glLoader.h
   tavo/opengl/shader.h
   tavo/sdk/faceTrackingCallback.h
+  tavo/sdk/gui.h
   tavo/sdk/interlacer.h
   tavo/sdk/tavoSDK.h
+  tavo/sdk/windowMessages.h
   TavoRenderer/TavoRenderer.h
 )

@@ -438,6 +438,13 @@ bool ThreadedInterlacer::UpdateBuffers(int count, eBufferType type, int width, i
         opengl::UpdateBuffers(width, height, 1, interlacedWidth_, interlacedHeight_, currentCount,
                               &interlacedTexture_, &interlacedDepthBuffer_, &interlacedFramebuffer_,
                               protectedContent_);
+        if (interlacedTexture_ != 0) {
+            // The sharpen pass reads this image only at texel centres, where nearest sampling
+            // gives the same values as linear for a fraction of the work.
+            gl::BindTexture(GL_TEXTURE_2D, interlacedTexture_);
+            gl::TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+            gl::TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        }
     }
     return true;
 }
@@ -458,8 +465,17 @@ void ThreadedInterlacer::OnWindowSizeChanged(int width, int height) {
     if (renderTargetsResponsibility_ != kTavoTaskResponsibilityInterlacer) {
         return;
     }
-    ScopedGlState saved(1, 16);
-    UpdateBuffers(GetNumViews(), kBufferTypeInterlaced, width, height);
+    struct Resize {
+        ThreadedInterlacer& self;
+        int width;
+        int height;
+        void Run() {
+            ScopedGlState saved(1, 16);
+            self.UpdateBuffers(self.GetNumViews(), kBufferTypeInterlaced, width, height);
+        }
+    } resize{*this, width, height};
+    RunBetweenFrames(
+        FramePasses{[](void* context) { static_cast<Resize*>(context)->Run(); }, &resize});
 }
 
 unsigned ThreadedInterlacer::GetRenderTargetForView(int view) {
@@ -675,15 +691,25 @@ void ThreadedInterlacer::SetInterlaceMode(eTavoInterlaceMode mode) {
     if (mode == interlaceMode_.load()) {
         return;
     }
-    interlaceMode_.store(mode);
-    // Only with a loaded function table: a host that bound the thread without OpenGL has no
-    // targets to rebuild yet.
-    if (renderTargetsResponsibility_ == kTavoTaskResponsibilityInterlacer && GlReady()) {
-        ScopedGlState saved(1, 16);
-        RebuildViewTargets();
-    }
-    PrintStateLine();
-    sdk_->PrintSettings();
+    struct Change {
+        ThreadedInterlacer& self;
+        eTavoInterlaceMode mode;
+        void Run() {
+            self.interlaceMode_.store(mode);
+            // Only with a loaded function table: a host that bound the thread without OpenGL
+            // has no targets to rebuild yet.
+            if (self.renderTargetsResponsibility_ == kTavoTaskResponsibilityInterlacer &&
+                GlReady()) {
+                ScopedGlState saved(1, 16);
+                self.RebuildViewTargets();
+            }
+            self.PrintStateLine();
+            // The settings line reads the configuration too.
+            self.sdk_->PrintSettings();
+        }
+    } change{*this, mode};
+    RunBetweenFrames(
+        FramePasses{[](void* context) { static_cast<Change*>(context)->Run(); }, &change});
 }
 
 void ThreadedInterlacer::ToggleInterlaceMode(const ITavoSDK& /*sdk*/) {
@@ -1273,6 +1299,21 @@ void ThreadedInterlacer::RunFrame(FramePasses passes) {
         }
     }
     ApplyNoFaceBacklightPolicy(SteadyNowNs());
+}
+
+void ThreadedInterlacer::RunBetweenFrames(FramePasses work) {
+    // Inside a frame (a control of the debug menu) this thread holds both already.
+    if (frameTimeNs_.load() != 0) {
+        work.run(work.context);
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    sdk_->EnterFrame();
+    struct LeaveFrame {
+        TavoSDK& sdk;
+        ~LeaveFrame() { sdk.LeaveFrame(); }
+    } leave{*sdk_};
+    work.run(work.context);
 }
 
 void ThreadedInterlacer::ApplyNoFaceBacklightPolicy(int64_t nowNs) {

@@ -165,7 +165,8 @@ static_assert(sizeof(TavoInterlaceParameters) == 75 * 4);
 // that touch OpenGL or the per-frame state check that they run there and throw tavo::Exception
 // otherwise ("... being used on incorrect thread."): InitializeOpenGL's set-up, UpdateBuffers,
 // OnWindowSizeChanged, GetInterlaceParameters, SetInterlaceMode, the shader texts and the five
-// passes. `mutex_` is held for a whole post-processed frame; SetShaderDebugMode,
+// passes. `mutex_` is held for a whole post-processed frame and for the target rebuilds of
+// SetInterlaceMode and OnWindowSizeChanged; SetShaderDebugMode,
 // ToggleShaderDebugMode, SetInterlaceViewTextureAtlas, SetOutputRenderTarget, SetViewTextureId
 // and GetRenderTargetForView take it, so from another thread they wait for the frame to end.
 // The plain value setters (fit mode, aspect offset, flip, reconvergence, single view, alpha,
@@ -294,6 +295,10 @@ class TAVO_API ThreadedInterlacer {
     // One post-processed frame around `passes`, on the render thread: waits out a requested
     // pause, runs the passes, stamps the render time and applies the no-face backlight policy.
     void RunFrame(FramePasses passes);
+    // `work` on the render thread as a frame would run it: under `mutex_` and outside any
+    // configuration change, so that a target lookup from another thread never sees the targets
+    // half rebuilt and a rebuild never reads a half-replaced configuration.
+    void RunBetweenFrames(FramePasses work);
     // The face queries of a frame; updates lastFaceTime_ when the face is in the usable range.
     void RefreshFaces(int64_t nowNs) const;
     void RefreshNonPredictedFace() const;

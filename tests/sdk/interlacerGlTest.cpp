@@ -833,5 +833,61 @@ TEST_F(InterlacerGlTest, FramesNeverSeeAHalfReplacedConfiguration) {
     sdk_->DestroyThreadedInterlacer(shared);
 }
 
+// The render thread switches modes and output sizes, rebuilding its targets, while host threads
+// look the targets up and replace the configuration the rebuilds read. Clean under TSan: the
+// rebuilds take the frame's lock and wait out configuration changes.
+TEST_F(InterlacerGlTest, TargetRebuildsAreLockedAgainstLookupsAndConfigurationChanges) {
+    const device::Config a = sdk_->GetConfig();
+    device::Config b = a;
+    b.viewResolution = a.viewResolution / 2;
+    ThreadedInterlacer* shared = sdk_->CreateNewThreadedInterlacer({});
+    std::atomic<bool> ready{false};
+    std::atomic<bool> stop{false};
+    std::atomic<int> rebuilds{0};
+    std::string renderError;
+    ::testing::internal::CaptureStdout();
+    std::thread render([&] {
+        tavo::test::EglContext context;
+        if (!context.ok()) {
+            renderError = context.error();
+            ready = true;
+            return;
+        }
+        shared->InitializeOpenGL(nullptr, kOurs, kOurs, kOurs);
+        ready = true;
+        for (int i = 0; !stop.load() || i < 20; ++i) {
+            shared->SetInterlaceMode(i % 2 == 0 ? kTavoInterlaceModeViewSliding
+                                                : kTavoInterlaceModeStereoSliding);
+            shared->OnWindowSizeChanged(16 + i % 3, 8 + i % 2);
+            rebuilds.fetch_add(1);
+        }
+        shared->Shutdown();
+    });
+    while (!ready.load()) {
+        std::this_thread::yield();
+    }
+    std::thread lookups([&] {
+        for (int i = 0; i < 200 || rebuilds.load() < 20; ++i) {
+            for (int view = 0; view < ThreadedInterlacer::kMaxViews; ++view) {
+                (void)shared->GetRenderTargetForView(view);
+            }
+        }
+    });
+    std::thread configs([&] {
+        for (int i = 0; i < 6; ++i) {
+            sdk_->SetConfig(i % 2 == 0 ? b : a);
+        }
+    });
+    lookups.join();
+    configs.join();
+    stop = true;
+    render.join();
+    ::testing::internal::GetCapturedStdout();
+    ASSERT_EQ(renderError, "");
+    EXPECT_GE(rebuilds.load(), 20);
+    EXPECT_EQ(log_.Count("error"), 0) << log_.Dump();
+    sdk_->DestroyThreadedInterlacer(shared);
+}
+
 }  // namespace
 }  // namespace tavo::sdk

@@ -90,6 +90,22 @@ LensInputs OffsetOnPanel(LensInputs in, float x, float y, int width, int height)
     return in;
 }
 
+// The images side by side in one, as an atlas or a stereo picture holds them.
+RgbaImage SideBySide(const std::vector<RgbaImage>& images) {
+    const int width = images[0].width, height = images[0].height;
+    RgbaImage all;
+    all.width = width * static_cast<int>(images.size());
+    all.height = height;
+    all.pixels.resize(static_cast<size_t>(all.width) * height * 4);
+    for (size_t v = 0; v < images.size(); ++v) {
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x)
+                std::copy_n(images[v].at(x, y), 4, all.at(static_cast<int>(v) * width + x, y));
+        }
+    }
+    return all;
+}
+
 class WeaveTest : public ShaderHarness, public ::testing::WithParamInterface<WeaveCase> {};
 
 void ExpectMatches(const RgbaImage& actual, const WeaveResult& expected, const std::string& name) {
@@ -149,19 +165,38 @@ TEST_F(ShaderHarness, TheFullDefaultPanelMatchesTheReference) {
 TEST_F(ShaderHarness, AnAtlasWeavesLikeSeparateViews) {
     const LensInputs in = With(kSmall, 0, 0, 0, 521.53f);
     const auto images = MakeViews(12, in.width, in.height);
-    RgbaImage atlas;
-    atlas.width = in.width * 12;
-    atlas.height = in.height;
-    atlas.pixels.resize(static_cast<size_t>(atlas.width) * atlas.height * 4);
-    for (int v = 0; v < 12; ++v) {
-        for (int y = 0; y < in.height; ++y) {
-            for (int x = 0; x < in.width; ++x) {
-                std::copy_n(images[v].at(x, y), 4, atlas.at(v * in.width + x, y));
-            }
+    const RgbaImage actual =
+        Interlace(in, Upload({SideBySide(images)}), {.variant = 6, .atlas = true});
+    ExpectMatches(actual, Weave(in, images), "Atlas");
+}
+
+// Views are whole: a fractional bound clamps to the view below it, and the view read there is
+// shifted by reconvergence as that whole view, from separate textures and from an atlas alike.
+TEST_F(ShaderHarness, FractionalViewBoundsClampToWholeViews) {
+    LensInputs in = With(kSmall, 0, 0, 0, 521.53f);
+    const auto images = MakeViews(12, in.width, in.height);
+    const auto textures = Upload(images);
+    const auto atlasTexture = Upload({SideBySide(images)});
+    for (const bool blend : {false, true}) {
+        for (const bool inAtlas : {false, true}) {
+            const std::string name = std::string(inAtlas ? "Atlas" : "Views") +
+                                     (blend ? "Blended" : "") + "FractionalBounds";
+            DrawOptions options{.variant = inAtlas ? 6 : kViews, .atlas = inAtlas};
+            in.blendViews = blend;
+            in.minView = 2.5f, in.maxView = 8.5f;
+            // Without reconvergence the reference holds the views to the bounds.
+            ExpectMatches(Interlace(in, inAtlas ? atlasTexture : textures, options),
+                          Weave(in, images), name);
+            options.reconvergence = true;
+            options.reconvergenceAmount = 0.04f;
+            options.zoomX = true;
+            const RgbaImage fractional = Interlace(in, inAtlas ? atlasTexture : textures, options);
+            in.minView = 2.0f, in.maxView = 8.0f;
+            const RgbaImage whole = Interlace(in, inAtlas ? atlasTexture : textures, options);
+            const Comparison result = CompareWeave(fractional, whole, {}, 0, name + "Shifted");
+            EXPECT_EQ(result.wrong, 0u) << name << ": " << result.firstWrong;
         }
     }
-    const RgbaImage actual = Interlace(in, Upload({atlas}), {.variant = 6, .atlas = true});
-    ExpectMatches(actual, Weave(in, images), "Atlas");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -251,15 +286,7 @@ TEST_F(ShaderHarness, TheCalibrationImageShowsEachViewsCellUnderItsLabel) {
 TEST_F(ShaderHarness, AStereoPictureWeavesItsHalvesToTheEyes) {
     const LensInputs stereo = With(kSmall, 2, -70, 15, 560);
     const auto halves = MakeViews(2, stereo.width, stereo.height);
-    RgbaImage picture = Uniform(stereo.width * 2, stereo.height, 0, 0, 0);
-    for (int h = 0; h < 2; ++h) {
-        for (int y = 0; y < stereo.height; ++y) {
-            for (int x = 0; x < stereo.width; ++x) {
-                std::copy_n(halves[h].at(x, y), 4, picture.at(h * stereo.width + x, y));
-            }
-        }
-    }
-    const auto texture = Upload({picture});
+    const auto texture = Upload({SideBySide(halves)});
     for (const int debugMode : {5, 6, 7}) {
         LensInputs sliding = stereo;
         sliding.mode = 0;  // the picture decides, not the mode
