@@ -2,6 +2,7 @@
 // shared camera sink; meant to run under ThreadSanitizer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -153,10 +154,12 @@ TEST(FaceTrackingThreads, QueriesRunAgainstTheDeliveryThread) {
         }
         return false;
     };
-    size_t reads = 0;
+    std::vector<glm::vec3> distinct;
     for (int r = 0; r < kReaders; ++r) {
-        reads += delivered[r].values.size();
         for (const glm::vec3& value : delivered[r].values) {
+            if (std::find(distinct.begin(), distinct.end(), value) == distinct.end()) {
+                distinct.push_back(value);
+            }
             EXPECT_TRUE(isFrame(value, false))
                 << "reader " << r << " got a face no frame had: " << value.x << ", " << value.y
                 << ", " << value.z;
@@ -167,8 +170,10 @@ TEST(FaceTrackingThreads, QueriesRunAgainstTheDeliveryThread) {
                 << value.y << ", " << value.z;
         }
     }
-    // The readers ran beside the deliveries, not only before or after them.
-    EXPECT_GT(reads, static_cast<size_t>(kFrames));
+    // The readers ran beside the deliveries, not only before or after them: they saw the face
+    // of more than one frame. (How many depends on the machine, as frames are tracked on the
+    // engine's own thread.)
+    EXPECT_GE(distinct.size(), 2u);
     EXPECT_FALSE(log.HasLineStartingWith("error")) << log.Dump();
 }
 
