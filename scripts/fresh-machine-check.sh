@@ -147,8 +147,12 @@ echo 'Binary::apt::APT::Keep-Downloaded-Packages "true";' >"${root}/etc/apt/apt.
 echo force-unsafe-io >"${root}/etc/dpkg/dpkg.cfg.d/90tavo-unsafe-io"
 if [ -n "${deb_cache}" ]; then
   mkdir -p "${root}/var/cache/apt/archives"
-  find "${deb_cache}" -maxdepth 1 -name '*.deb' -exec cp -l -t "${root}/var/cache/apt/archives" {} + 2>/dev/null ||
-    find "${deb_cache}" -maxdepth 1 -name '*.deb' -exec cp -t "${root}/var/cache/apt/archives" {} +
+  # debootstrap has already put its own files there (the same files, linked): only the others.
+  for deb in "${deb_cache}"/*.deb; do
+    [ -e "${deb}" ] || continue
+    target="${root}/var/cache/apt/archives/${deb##*/}"
+    [ -e "${target}" ] || cp -l "${deb}" "${target}" 2>/dev/null || cp "${deb}" "${target}"
+  done
 fi
 
 next_phase "cloning"
