@@ -80,7 +80,12 @@ class CInterfaceHostImagesTest : public ::testing::Test {
         return tavoHeadTrackingEnginePushCameraImage(engine_, &image_, depth, &timestamp);
     }
 
-    // The latest frame's time stamp and raw faces; ms -1 when polling fails.
+    // The latest frame's time stamp, with its raw faces read into a record sized by the
+    // documented rule (a bare record has room for none); ms -1 when polling fails.
+    double LatestFrame() {
+        std::vector<int64_t> storage(TAVO_HEADTRACKING_RAW_FACES_SIZE(8) / sizeof(int64_t) + 1);
+        return LatestFrame(reinterpret_cast<tavo_headtracking_raw_faces*>(storage.data()));
+    }
     double LatestFrame(tavo_headtracking_raw_faces* raw) {
         tavo_headtracking_frame frame = nullptr;
         tavo_headtracking_tracking_result result{};
@@ -181,8 +186,7 @@ TEST_F(CInterfaceHostImagesTest, PushesOutsideTrackingAreDroppedAndInsideDeliver
     EXPECT_EQ(Push(3.0, nullptr), kTavoHeadTrackingStatusSuccess);
     EXPECT_EQ(seen.frames, 1);
     EXPECT_EQ(stats_.detectCalls.load(), 1);
-    tavo_headtracking_raw_faces raw{};
-    EXPECT_EQ(LatestFrame(&raw), 2.0) << "the dropped push left the latest frame alone";
+    EXPECT_EQ(LatestFrame(), 2.0) << "the dropped push left the latest frame alone";
 }
 
 // Each refusal is status 2 with a critical line that says what was wrong, and nothing reaches
@@ -316,8 +320,7 @@ TEST_F(CInterfaceHostImagesTest, PushingWhileTrackingStartsAndStopsIsSafe) {
     });
     for (int i = 0; i < 50; ++i) {
         EXPECT_EQ(tavoHeadTrackingEngineStartTracking(engine_), 0);
-        tavo_headtracking_raw_faces raw{};
-        (void)LatestFrame(&raw);
+        (void)LatestFrame();
         EXPECT_EQ(tavoHeadTrackingEngineStopTracking(engine_), 0);
     }
     pushing = false;
