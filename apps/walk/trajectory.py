@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
 """Plots the walk demo's trajectory CSV: true, tracked and predicted head x and z over time.
 
-usage: trajectory.py TRAJECTORY.csv OUT.png PASS_START PASS_END
+usage: trajectory.py TRAJECTORY.csv OUT.png [PASS_START PASS_END]
+
+A live camera's CSV has no true positions and no second person: neither is drawn.
 """
+import math
 import csv
 import sys
 
@@ -17,17 +20,21 @@ def column(rows, name):
 
 
 def main():
-    source, out, pass_start, pass_end = sys.argv[1], sys.argv[2], float(sys.argv[3]), float(sys.argv[4])
+    source, out = sys.argv[1], sys.argv[2]
+    passage = (float(sys.argv[3]), float(sys.argv[4])) if len(sys.argv) > 4 else None
     with open(source, newline="") as f:
         rows = list(csv.DictReader(f))
-    if not rows:
-        sys.exit(f"{source} holds no rows")
+    # No rows (a camera lost before its first frame) still gives a plot, an empty one.
     t = column(rows, "time")
     keys = [t[i] for i, r in enumerate(rows) if r["keyFrame"] == "1"]
+    truth = {c: column(rows, "true" + c) for c in ("X", "Z")}
+    live = all(math.isnan(v) for v in truth["X"])
     fig, axes = plt.subplots(2, 1, figsize=(9, 5.5), sharex=True, dpi=90)
     for axis, coordinate in zip(axes, ("X", "Z")):
-        axis.axvspan(pass_start, pass_end, color="0.88", label="second person passes behind")
-        axis.plot(t, column(rows, "true" + coordinate), color="black", lw=2.2, label="true")
+        if passage:
+            axis.axvspan(*passage, color="0.88", label="second person passes behind")
+        if not live:
+            axis.plot(t, truth[coordinate], color="black", lw=2.2, label="true")
         axis.plot(t, column(rows, "tracked" + coordinate), color="tab:orange", lw=1.2,
                   label="tracked (not predicted)")
         axis.plot(t, column(rows, "predicted" + coordinate), color="tab:blue", lw=1.0,
@@ -37,7 +44,8 @@ def main():
         axis.set_ylabel(f"head {coordinate.lower()} (mm)")
         axis.grid(alpha=0.3)
     axes[0].legend(loc="upper left", fontsize=8, ncol=2)
-    axes[1].set_xlabel("time seen (s); green lines: woven key frames")
+    axes[1].set_xlabel(("time since the start (s)" if live else "time seen (s)")
+                       + "; green lines: woven key frames")
     axes[0].set_title("Head position in display space")
     fig.tight_layout()
     fig.savefig(out)
