@@ -229,6 +229,25 @@ int RunLive(const RunOptions& options) {
         keyPlan.push_back(static_cast<int>(
             std::lround((k + 0.5) / options.keyFrames * static_cast<double>(displayFrames - 1))));
 
+    // The run starts with the camera's first frame, which only starts the tracker's session
+    // (a first frame yields no face).
+    progress.Say("Waiting for the camera's first frame");
+    const auto waitStarted = Clock::now();
+    auto waitChecked = waitStarted;
+    while (!log.lastFrame()) {
+        const auto now = Clock::now();
+        const auto waited = now - waitStarted;
+        if (now - waitChecked > kQuietBeforeCheck) {
+            waitChecked = now;
+            if (CamerasListed() == size_t{0})
+                throw std::runtime_error("the RealSense camera disappeared before its first frame");
+        }
+        if (waited > kSilentLimit)
+            throw std::runtime_error(fmt::format("the RealSense camera sent no frame in {:.0f} s",
+                                                 Seconds(kSilentLimit)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+
     std::vector<KeyFrameRecord> keys;
     size_t nextKey = 0;
     bool keyPending = false;
