@@ -10,7 +10,6 @@
 #include "apps/walk/walk.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -26,6 +25,7 @@
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "apps/common/arguments.h"
 #include "apps/eyeview/eyeSimulator.h"
 #include "apps/walk/liveRun.h"
 #include "apps/walk/report.h"
@@ -57,32 +57,19 @@ const char* kUsage =
     "usage: tavo-walk [--seconds S] [--mode stereo|sliding] [--out DIR] [--no-predict]\n"
     "                 [--camera simulated|realsense] [--key-frames K]\n";
 
-struct BadArguments {
-    std::string why;
-};
-
 using Options = RunOptions;
 
-double Number(const std::string& text, const char* option) {
-    char* end = nullptr;
-    errno = 0;
-    const double value = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(value))
-        throw BadArguments{fmt::format("{} needs a number, not \"{}\"", option, text)};
-    return value;
-}
+// --help: the usage goes to standard output and the run ends well.
+struct HelpAsked {};
 
 Options Parse(int argc, char** argv) {
     Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc)
-                throw BadArguments{arg + " needs a value"};
-            return argv[++i];
-        };
+    Arguments arguments(argc, argv);
+    while (arguments.Next()) {
+        const std::string arg = arguments.Current();
+        auto value = [&] { return arguments.Value(); };
         if (arg == "--seconds") {
-            o.seconds = Number(value(), "--seconds");
+            o.seconds = ParseNumber(value(), "--seconds");
             if (!(o.seconds >= 0.5 && o.seconds <= 600.0))
                 throw BadArguments{"--seconds must lie between 0.5 and 600"};
         } else if (arg == "--mode") {
@@ -103,13 +90,9 @@ Options Parse(int argc, char** argv) {
                 throw BadArguments{"--camera is simulated or realsense"};
             o.realsense = camera == "realsense";
         } else if (arg == "--key-frames") {
-            const double k = Number(value(), "--key-frames");
-            if (!(k >= 1 && k <= 200 && k == std::floor(k)))
-                throw BadArguments{"--key-frames is a whole number from 1 to 200"};
-            o.keyFrames = static_cast<int>(k);
+            o.keyFrames = ParseWhole(value(), "--key-frames", 1, 200);
         } else if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            std::exit(0);
+            throw HelpAsked{};
         } else {
             throw BadArguments{"unknown argument " + arg};
         }
@@ -411,6 +394,9 @@ int WalkMain(int argc, char** argv) {
     } catch (const BadArguments& bad) {
         std::fprintf(stderr, "tavo-walk: %s\n%s", bad.why.c_str(), kUsage);
         return 2;
+    } catch (const HelpAsked&) {
+        std::fputs(kUsage, stdout);
+        return 0;
     }
     if (options.realsense) {
         // Before anything starts: without a camera there is nothing to run.
