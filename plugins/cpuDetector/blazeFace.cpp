@@ -7,7 +7,7 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "depthwiseLayer.h"
+#include "ownLayers.h"
 
 namespace tavo::cpudetector {
 
@@ -59,7 +59,7 @@ BlazeFace::BlazeFace(const uint8_t* model, size_t size) {
     // OpenCV creates the layers while reading the model and running it the first time.
     const OwnLayersRegistered registered;
     int replaced = 0;
-    const std::string rewritten = WithOwnDepthwiseLayers(model, size, replaced);
+    const std::string rewritten = WithOwnLayers(model, size, replaced);
     net_ = cv::dnn::readNetFromONNX(rewritten.data(), rewritten.size());
     net_.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
     net_.setPreferableTarget(cv::dnn::DNN_TARGET_CPU);

@@ -28,8 +28,8 @@ class BlazeFace {
   public:
     static constexpr int kInputSize = 128;
 
-    // Builds the network from the ONNX file's bytes, its depthwise convolutions on the
-    // plug-in's own layer; throws cv::Exception when they are not the expected model.
+    // Builds the network from the ONNX file's bytes, its depthwise convolutions and additions on
+    // the plug-in's own layers; throws cv::Exception when they are not the expected model.
     BlazeFace(const uint8_t* model, size_t size);
 
     // Runs the model on the square `window` of `image` (8-bit, one channel), which may reach

@@ -1,5 +1,5 @@
-// The face model as the plug-in runs it (depthwise convolutions on its own layer, the grey
-// image as one channel) against OpenCV running the unchanged model on the same window.
+// The face model as the plug-in runs it (depthwise convolutions and additions on its own layers,
+// the grey image as one channel) against OpenCV running the unchanged model on the same window.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -8,7 +8,7 @@
 #include <opencv2/dnn.hpp>
 
 #include "blazeFace.h"
-#include "depthwiseLayer.h"
+#include "ownLayers.h"
 #include "plugins/cpuDetector/cpuDetectorTestSupport.h"
 
 namespace tavo::cpudetector::test {
@@ -58,7 +58,7 @@ TEST(BlazeFaceModelTest, OwnLayersAndOneChannelGiveOpenCvsOwnResults) {
         cv::dnn::readNetFromONNX(reinterpret_cast<const char*>(model.data()), model.size());
     const std::vector<cv::Mat> expected = Outputs(plain, grey);
     int replaced = 0;
-    const std::string rewritten = WithOwnDepthwiseLayers(model.data(), model.size(), replaced);
+    const std::string rewritten = WithOwnLayers(model.data(), model.size(), replaced);
     EXPECT_GT(replaced, 0);
     std::vector<cv::Mat> actual;
     {
@@ -73,7 +73,9 @@ TEST(BlazeFaceModelTest, OwnLayersAndOneChannelGiveOpenCvsOwnResults) {
         EXPECT_LT(cv::norm(actual[i], expected[i], cv::NORM_INF) / scale, 1e-4) << "output " << i;
     }
     // Nothing stays in OpenCV's process-wide registry.
-    EXPECT_FALSE(cv::dnn::LayerFactory::isLayerRegistered("TavoDepthwiseConv3x3"));
+    for (const char* type : {"TavoDepthwiseConv3x3", "TavoAdd"}) {
+        EXPECT_FALSE(cv::dnn::LayerFactory::isLayerRegistered(type)) << type;
+    }
 
     // The plug-in's model, fed one channel, scores the face as the unchanged model does.
     float bestExpected = 0.0f;
@@ -107,12 +109,14 @@ TEST(BlazeFaceModelTest, BytesThatAreNotTheModelAreRefusedWithoutHarm) {
     };
     for (const std::vector<uint8_t>& bytes : cases) {
         int replaced = -1;
-        const std::string same = WithOwnDepthwiseLayers(bytes.data(), bytes.size(), replaced);
+        const std::string same = WithOwnLayers(bytes.data(), bytes.size(), replaced);
         EXPECT_EQ(replaced, 0) << bytes.size() << " bytes";
         EXPECT_EQ(same, std::string(bytes.begin(), bytes.end())) << bytes.size() << " bytes";
         EXPECT_THROW(BlazeFace(bytes.data(), bytes.size()), cv::Exception) << bytes.size();
     }
-    EXPECT_FALSE(cv::dnn::LayerFactory::isLayerRegistered("TavoDepthwiseConv3x3"));
+    for (const char* type : {"TavoDepthwiseConv3x3", "TavoAdd"}) {
+        EXPECT_FALSE(cv::dnn::LayerFactory::isLayerRegistered(type)) << type;
+    }
 }
 
 }  // namespace

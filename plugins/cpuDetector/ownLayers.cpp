@@ -1,24 +1,28 @@
 // The model rewrite (protocol buffer wire format, just deep enough to reach the graph's nodes)
-// and the depthwise layer itself.
-#include "depthwiseLayer.h"
+// and the layers themselves.
+#include "ownLayers.h"
 
 #include <algorithm>
+#include <limits>
 #include <string_view>
 #include <vector>
 
 #include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/dnn.hpp>
+#include <opencv2/dnn/all_layers.hpp>
 
 namespace tavo::cpudetector {
 
 namespace {
 
-constexpr const char* kLayerType = "TavoDepthwiseConv3x3";
+constexpr const char* kDepthwiseType = "TavoDepthwiseConv3x3";
+constexpr const char* kAddType = "TavoAdd";
 
-// ONNX's field numbers: ModelProto.graph, GraphProto.node, NodeProto.name / op_type /
-// attribute, AttributeProto.name / i / ints.
+// ONNX's field numbers: ModelProto.graph, GraphProto.node / initializer, NodeProto.input /
+// op_type / attribute, AttributeProto.name / i / ints.
 constexpr int kModelGraph = 7;
 constexpr int kGraphNode = 1;
+constexpr int kNodeInput = 1;
 constexpr int kNodeOpType = 4;
 constexpr int kNodeAttribute = 5;
 constexpr int kAttributeName = 1;
@@ -151,16 +155,21 @@ bool AllEqual(const std::vector<int64_t>& values, size_t count, int64_t expected
            std::all_of(values.begin(), values.end(), [&](int64_t v) { return v == expected; });
 }
 
-// Whether a node is a convolution the layer runs exactly as ONNX defines it.
-bool IsOwnDepthwise(std::string_view node) {
-    bool conv = false;
+// The type of the plug-in's layer that runs a node exactly as ONNX defines it; null when none
+// does. Additions qualify with two inputs, which the layer checks are computed and of one shape
+// when the net is built.
+const char* OwnType(std::string_view node) {
+    std::string_view opType;
     bool readable = true;
+    int inputs = 0;
     int64_t group = 1;
     std::vector<int64_t> kernel, strides, pads, dilations{1, 1};
     bool autoPad = false;
     const bool parsed = ForEachField(node, [&](const Field& field) {
-        if (field.number == kNodeOpType && field.wireType == kLengthDelimited) {
-            conv = field.payload == "Conv";
+        if (field.number == kNodeInput && field.wireType == kLengthDelimited) {
+            ++inputs;
+        } else if (field.number == kNodeOpType && field.wireType == kLengthDelimited) {
+            opType = field.payload;
         } else if (field.number == kNodeAttribute && field.wireType == kLengthDelimited) {
             Attribute attribute;
             readable = ReadAttribute(field.payload, attribute) && readable;
@@ -179,8 +188,17 @@ bool IsOwnDepthwise(std::string_view node) {
             }
         }
     });
-    return parsed && readable && conv && group > 1 && !autoPad && AllEqual(kernel, 2, 3) &&
-           AllEqual(strides, 2, 1) && AllEqual(pads, 4, 1) && AllEqual(dilations, 2, 1);
+    if (!parsed || !readable) {
+        return nullptr;
+    }
+    if (opType == "Conv" && group > 1 && !autoPad && AllEqual(kernel, 2, 3) &&
+        AllEqual(strides, 2, 1) && AllEqual(pads, 4, 1) && AllEqual(dilations, 2, 1)) {
+        return kDepthwiseType;
+    }
+    if (opType == "Add" && inputs == 2) {
+        return kAddType;
+    }
+    return nullptr;
 }
 
 // out = depthwise 3x3 convolution of each channel, zero padding of 1, stride 1, plus bias.
@@ -282,18 +300,75 @@ class DepthwiseConv3x3Layer final : public cv::dnn::Layer {
     std::vector<cv::Mat> outputs_;
 };
 
-// Copies a graph's fields, its nodes that the layer runs naming the layer's type.
+// out = a + b, then max(out, 0) where OpenCV hands over the ReLU that follows.
+class AddLayer final : public cv::dnn::Layer {
+  public:
+    explicit AddLayer(const cv::dnn::LayerParams& params) : Layer(params) {}
+
+    static cv::Ptr<cv::dnn::Layer> Create(cv::dnn::LayerParams& params) {
+        return cv::makePtr<AddLayer>(params);
+    }
+
+    bool getMemoryShapes(const std::vector<cv::dnn::MatShape>& inputs, int,
+                         std::vector<cv::dnn::MatShape>& outputs,
+                         std::vector<cv::dnn::MatShape>&) const override {
+        if (!blobs.empty() || inputs.size() != 2 || inputs[0] != inputs[1]) {
+            CV_Error(cv::Error::StsNotImplemented,
+                     "only the sum of two computed inputs of one shape is supported");
+        }
+        outputs.assign(1, inputs[0]);
+        return false;
+    }
+
+    bool setActivation(const cv::Ptr<cv::dnn::ActivationLayer>& layer) override {
+        const cv::Ptr<cv::dnn::ReLULayer> relu = layer.dynamicCast<cv::dnn::ReLULayer>();
+        relu_ = !relu.empty() && relu->negativeSlope == 0.0f;
+        return relu_;
+    }
+
+    void forward(cv::InputArrayOfArrays inputsArray, cv::OutputArrayOfArrays outputsArray,
+                 cv::OutputArrayOfArrays) override {
+        inputsArray.getMatVector(inputs_);
+        outputsArray.getMatVector(outputs_);
+        CV_Assert(inputs_[0].type() == CV_32F && inputs_[1].type() == CV_32F &&
+                  inputs_[0].isContinuous() && inputs_[1].isContinuous() &&
+                  outputs_[0].isContinuous());
+        const float* a = inputs_[0].ptr<float>();
+        const float* b = inputs_[1].ptr<float>();
+        float* out = outputs_[0].ptr<float>();
+        const size_t count = inputs_[0].total();
+        // No lower bound without a ReLU.
+        const float floor = relu_ ? 0.0f : -std::numeric_limits<float>::infinity();
+        const cv::v_float32x4 floors = cv::v_setall_f32(floor);
+        size_t i = 0;
+        for (; i + 4 <= count; i += 4) {
+            cv::v_store(out + i, cv::v_max(cv::v_load(a + i) + cv::v_load(b + i), floors));
+        }
+        for (; i < count; ++i) {
+            out[i] = std::max(a[i] + b[i], floor);
+        }
+    }
+
+  private:
+    bool relu_ = false;
+    std::vector<cv::Mat> inputs_;
+    std::vector<cv::Mat> outputs_;
+};
+
+// Copies a graph's fields, the nodes that the plug-in's layers run naming their types.
 bool RewriteGraph(std::string_view graph, std::string& out, int& replaced) {
     return ForEachField(graph, [&](const Field& field) {
-        if (field.number != kGraphNode || field.wireType != kLengthDelimited ||
-            !IsOwnDepthwise(field.payload)) {
+        const char* type = field.number == kGraphNode && field.wireType == kLengthDelimited
+                               ? OwnType(field.payload)
+                               : nullptr;
+        if (type == nullptr) {
             out.append(field.whole);
             return;
         }
         std::string node;
         ForEachField(field.payload, [&](const Field& part) {
             if (part.number == kNodeOpType) {
-                WriteField(node, kNodeOpType, kLayerType);
+                WriteField(node, kNodeOpType, type);
             } else {
                 node.append(part.whole);
             }
@@ -310,7 +385,7 @@ std::mutex& RegistryMutex() {
 
 }  // namespace
 
-std::string WithOwnDepthwiseLayers(const uint8_t* model, size_t size, int& replaced) {
+std::string WithOwnLayers(const uint8_t* model, size_t size, int& replaced) {
     replaced = 0;
     const std::string_view bytes(reinterpret_cast<const char*>(model), size);
     std::string out;
@@ -334,11 +409,13 @@ std::string WithOwnDepthwiseLayers(const uint8_t* model, size_t size, int& repla
 }
 
 OwnLayersRegistered::OwnLayersRegistered() : lock_(RegistryMutex()) {
-    cv::dnn::LayerFactory::registerLayer(kLayerType, DepthwiseConv3x3Layer::Create);
+    cv::dnn::LayerFactory::registerLayer(kDepthwiseType, DepthwiseConv3x3Layer::Create);
+    cv::dnn::LayerFactory::registerLayer(kAddType, AddLayer::Create);
 }
 
 OwnLayersRegistered::~OwnLayersRegistered() {
-    cv::dnn::LayerFactory::unregisterLayer(kLayerType);
+    cv::dnn::LayerFactory::unregisterLayer(kAddType);
+    cv::dnn::LayerFactory::unregisterLayer(kDepthwiseType);
 }
 
 }  // namespace tavo::cpudetector
