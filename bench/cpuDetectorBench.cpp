@@ -5,7 +5,7 @@
 // searched every frame. Both report heap allocations per frame, by any route (OpenCV's too).
 // Real time is the figure that counts on a machine shared with other work; the CPU column is
 // the whole process's. BM_BlazeFaceWindow: one run of the model on a window alone, the share
-// of the above that is OpenCV's.
+// of the above that is the model's.
 #include <benchmark/benchmark.h>
 
 #include <fstream>

@@ -3,8 +3,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 
 #include <opencv2/imgproc.hpp>
+
+#include "ownLayers.h"
 
 namespace tavo::cpudetector {
 
@@ -15,12 +18,52 @@ constexpr int kRegressorWidth = 16;
 // Grey 128 reads as 0 after the model's scaling to [-1, 1].
 constexpr uint8_t kOutsideGrey = 128;
 
+// The model takes RGB; a grey image gives it three equal channels, and a convolution over
+// three equal channels is one over a single channel with the three weights summed. The first
+// convolution is the model's only one on three channels.
+void TakeOneChannel(cv::dnn::Net& net) {
+    int first = -1;
+    for (const cv::String& name : net.getLayerNames()) {
+        const int id = net.getLayerId(name);
+        const cv::Ptr<cv::dnn::Layer> layer = net.getLayer(id);
+        if (layer->type == "Convolution" && !layer->blobs.empty() && layer->blobs[0].dims == 4 &&
+            layer->blobs[0].size[1] == 3) {
+            if (first >= 0) {
+                first = -1;
+                break;
+            }
+            first = id;
+        }
+    }
+    if (first < 0) {
+        CV_Error(cv::Error::StsBadArg,
+                 "not the BlazeFace model: expected one convolution on the RGB input");
+    }
+    const cv::Mat rgb = net.getParam(first, 0);
+    const int shape[] = {rgb.size[0], 1, rgb.size[2], rgb.size[3]};
+    cv::Mat grey(4, shape, CV_32F);
+    const size_t taps = static_cast<size_t>(rgb.size[2]) * rgb.size[3];
+    for (int out = 0; out < rgb.size[0]; ++out) {
+        const float* from = rgb.ptr<float>(out);
+        float* to = grey.ptr<float>(out);
+        for (size_t tap = 0; tap < taps; ++tap) {
+            to[tap] = from[tap] + from[taps + tap] + from[2 * taps + tap];
+        }
+    }
+    net.setParam(first, 0, grey);
+}
+
 }  // namespace
 
-BlazeFace::BlazeFace(const uint8_t* model, size_t size)
-    : net_(cv::dnn::readNetFromONNX(reinterpret_cast<const char*>(model), size)) {
+BlazeFace::BlazeFace(const uint8_t* model, size_t size) {
+    // OpenCV creates the layers while reading the model and running it the first time.
+    const OwnLayersRegistered registered;
+    int replaced = 0;
+    const std::string rewritten = WithOwnLayers(model, size, replaced);
+    net_ = cv::dnn::readNetFromONNX(rewritten.data(), rewritten.size());
     net_.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
     net_.setPreferableTarget(cv::dnn::DNN_TARGET_CPU);
+    TakeOneChannel(net_);
     outputNames_ = net_.getUnconnectedOutLayersNames();
 
     // Two grids of anchors over the input, 16x16 with 2 per cell then 8x8 with 6 per cell.
@@ -36,9 +79,10 @@ BlazeFace::BlazeFace(const uint8_t* model, size_t size)
     }
 
     window_.create(kInputSize, kInputSize, CV_8UC1);
-    const int blobShape[] = {1, kInputSize, kInputSize, 3};
+    const int blobShape[] = {1, kInputSize, kInputSize, 1};
     blob_.create(4, blobShape, CV_32F);
     blob_.setTo(0.0f);
+    blobPixels_ = cv::Mat(kInputSize, kInputSize, CV_32F, blob_.ptr<float>());
     net_.setInput(blob_);
     net_.forward(outputs_, outputNames_);
 
@@ -107,18 +151,8 @@ void BlazeFace::Detect(const cv::Mat& image, const cv::Rect& window, float minSc
     cv::resize(from, into, target.size(), 0.0, 0.0,
                from.cols > target.width ? cv::INTER_AREA : cv::INTER_LINEAR);
 
-    // NHWC, the grey value in all three channels, scaled to [-1, 1].
-    float* blob = blob_.ptr<float>();
-    for (int y = 0; y < kInputSize; ++y) {
-        const uint8_t* row = window_.ptr<uint8_t>(y);
-        for (int x = 0; x < kInputSize; ++x) {
-            const float value = row[x] * (1.0f / 127.5f) - 1.0f;
-            blob[0] = value;
-            blob[1] = value;
-            blob[2] = value;
-            blob += 3;
-        }
-    }
+    // The grey value scaled to [-1, 1], one channel (see TakeOneChannel).
+    window_.convertTo(blobPixels_, CV_32F, 1.0 / 127.5, -1.0);
     net_.setInput(blob_);
     net_.forward(outputs_, outputNames_);
     Decode(source, target, minScore, candidates);

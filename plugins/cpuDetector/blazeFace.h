@@ -28,8 +28,8 @@ class BlazeFace {
   public:
     static constexpr int kInputSize = 128;
 
-    // Builds the network from the ONNX file's bytes; throws cv::Exception when they are not
-    // the expected model.
+    // Builds the network from the ONNX file's bytes, its depthwise convolutions and additions on
+    // the plug-in's own layers; throws cv::Exception when they are not the expected model.
     BlazeFace(const uint8_t* model, size_t size);
 
     // Runs the model on the square `window` of `image` (8-bit, one channel), which may reach
@@ -52,6 +52,8 @@ class BlazeFace {
     // The source shrunk by a whole factor, in the top-left of a buffer that only grows.
     cv::Mat reduced_;
     cv::Mat blob_;
+    // The blob's pixels as an image.
+    cv::Mat blobPixels_;
 };
 
 // Weighted non-maximum suppression: candidates overlapping the best remaining one by more than

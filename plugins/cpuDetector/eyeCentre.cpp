@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgproc.hpp>
 
 namespace tavo::cpudetector {
@@ -116,29 +117,45 @@ bool EyeCentreLocator::Pass(const cv::Mat& image, cv::Point2f centre, float half
     });
     gradients_.erase(strong, gradients_.end());
 
+    // The gradients as columns of four, padded with null gradients far away, for the search
+    // below to take four at a time.
+    const size_t padded = (gradients_.size() + 3) / 4 * 4;
+    for (std::vector<float>* column : {&xs_, &ys_, &gxs_, &gys_}) {
+        column->assign(padded, 0.0f);
+    }
+    std::fill(xs_.begin() + static_cast<ptrdiff_t>(gradients_.size()), xs_.end(), -1e4f);
+    for (size_t i = 0; i < gradients_.size(); ++i) {
+        xs_[i] = gradients_[i].x;
+        ys_[i] = gradients_[i].y;
+        gxs_[i] = gradients_[i].gx;
+        gys_[i] = gradients_[i].gy;
+    }
+
     objective_.create(kPatchHeight, kPatchWidth, CV_32F);
     objective_.setTo(0.0f);
     float best = -1.0f;
     cv::Point bestAt(-1, -1);
+    const cv::v_float32x4 zero = cv::v_setzero_f32();
+    // A gradient at the candidate itself has no direction from it: its product is 0, and the
+    // length is kept off 0 to give 0 rather than 0 / 0.
+    const cv::v_float32x4 tiny = cv::v_setall_f32(1e-12f);
     for (int y = kMargin; y < kPatchHeight - kMargin; ++y) {
         const float* dark = darkness_.ptr<float>(y);
         float* out = objective_.ptr<float>(y);
+        const cv::v_float32x4 cy = cv::v_setall_f32(static_cast<float>(y));
         for (int x = kMargin; x < kPatchWidth - kMargin; ++x) {
-            float agreement = 0.0f;
-            for (const Gradient& g : gradients_) {
-                const float dx = g.x - static_cast<float>(x);
-                const float dy = g.y - static_cast<float>(y);
-                const float lengthSquared = dx * dx + dy * dy;
-                if (lengthSquared == 0.0f) {
-                    continue;
-                }
+            const cv::v_float32x4 cx = cv::v_setall_f32(static_cast<float>(x));
+            cv::v_float32x4 sum = zero;
+            for (size_t i = 0; i < padded; i += 4) {
+                const cv::v_float32x4 dx = cv::v_load(xs_.data() + i) - cx;
+                const cv::v_float32x4 dy = cv::v_load(ys_.data() + i) - cy;
+                const cv::v_float32x4 lengthSquared = cv::v_max(dx * dx + dy * dy, tiny);
                 // Only gradients pointing away from the centre: dark inside, bright outside.
-                const float dot = dx * g.gx + dy * g.gy;
-                if (dot > 0.0f) {
-                    agreement += dot * dot / lengthSquared;
-                }
+                const cv::v_float32x4 dot = cv::v_max(
+                    dx * cv::v_load(gxs_.data() + i) + dy * cv::v_load(gys_.data() + i), zero);
+                sum += dot * dot / lengthSquared;
             }
-            out[x] = agreement * (255.0f - dark[x]);
+            out[x] = cv::v_reduce_sum(sum) * (255.0f - dark[x]);
             if (out[x] > best) {
                 best = out[x];
                 bestAt = cv::Point(x, y);

@@ -31,6 +31,7 @@ class EyeCentreLocator {
     cv::Mat darkness_;
     cv::Mat objective_;
     std::vector<Gradient> gradients_;
+    std::vector<float> xs_, ys_, gxs_, gys_;
 };
 
 }  // namespace tavo::cpudetector
