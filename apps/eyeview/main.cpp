@@ -9,61 +9,26 @@
 // woven from constant-valued views. Exit status: 0 written, 1 a file could not be read
 // or written, 2 bad arguments.
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <exception>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "apps/common/arguments.h"
 #include "apps/eyeview/eyeSimulator.h"
 #include "tavo/device/device.h"
 #include "tavo/device/panelDescription.h"
 
 namespace {
 
+using namespace tavo::apps;
+
 constexpr const char* kUsage =
     "usage: tavo-eyeview [--panel P.json] --woven W.png --eye X,Y,Z [--eye X,Y,Z] --out EYE.png "
     "[--cell C] [--heights K] [--stats (--left-value L --right-value R | --view-values "
     "v0,v1,...)]\n";
-
-struct BadArguments {
-    std::string why;
-};
-
-std::vector<std::string> SplitCommas(const std::string& text) {
-    std::vector<std::string> parts;
-    std::stringstream stream(text);
-    std::string part;
-    while (std::getline(stream, part, ','))
-        parts.push_back(part);
-    if (!text.empty() && text.back() == ',')
-        parts.emplace_back();
-    return parts;
-}
-
-double ParseNumber(const std::string& text, const char* what) {
-    char* end = nullptr;
-    errno = 0;
-    const double value = std::strtod(text.c_str(), &end);
-    if (text.empty() || end != text.c_str() + text.size() || errno == ERANGE ||
-        !std::isfinite(value)) {
-        throw BadArguments{std::string(what) + ": not a number: \"" + text + "\""};
-    }
-    return value;
-}
-
-int ParseWhole(const std::string& text, const char* what, int lo, int hi) {
-    const double value = ParseNumber(text, what);
-    if (value != std::floor(value) || value < lo || value > hi) {
-        throw BadArguments{std::string(what) + " takes a whole number from " + std::to_string(lo) +
-                           " to " + std::to_string(hi) + ", not " + text};
-    }
-    return static_cast<int>(value);
-}
 
 struct Options {
     std::optional<std::string> panel, woven, out;
@@ -77,37 +42,29 @@ struct Options {
 
 Options Parse(int argc, char** argv) {
     Options o;
-    const auto value = [&](int& i) -> std::string {
-        if (i + 1 >= argc)
-            throw BadArguments{std::string(argv[i]) + " needs a value"};
-        return argv[++i];
-    };
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+    Arguments args(argc, argv);
+    while (args.Next()) {
+        const std::string arg = args.Current();
         if (arg == "--panel") {
-            o.panel = value(i);
+            o.panel = args.Value();
         } else if (arg == "--woven") {
-            o.woven = value(i);
+            o.woven = args.Value();
         } else if (arg == "--out") {
-            o.out = value(i);
+            o.out = args.Value();
         } else if (arg == "--eye") {
-            const auto parts = SplitCommas(value(i));
-            if (parts.size() != 3)
-                throw BadArguments{"--eye needs X,Y,Z"};
-            o.eyes.emplace_back(ParseNumber(parts[0], "--eye"), ParseNumber(parts[1], "--eye"),
-                                ParseNumber(parts[2], "--eye"));
+            o.eyes.push_back(ParsePosition(args.Value(), "--eye"));
         } else if (arg == "--cell") {
-            o.cell = ParseWhole(value(i), "--cell", 1, 64);
+            o.cell = ParseWhole(args.Value(), "--cell", 1, 64);
         } else if (arg == "--heights") {
-            o.sampling.heightsPerRow = ParseWhole(value(i), "--heights", 1, 64);
+            o.sampling.heightsPerRow = ParseWhole(args.Value(), "--heights", 1, 64);
         } else if (arg == "--stats") {
             o.stats = true;
         } else if (arg == "--left-value") {
-            o.left = ParseWhole(value(i), "--left-value", 0, 255);
+            o.left = ParseWhole(args.Value(), "--left-value", 0, 255);
         } else if (arg == "--right-value") {
-            o.right = ParseWhole(value(i), "--right-value", 0, 255);
+            o.right = ParseWhole(args.Value(), "--right-value", 0, 255);
         } else if (arg == "--view-values") {
-            for (const auto& part : SplitCommas(value(i)))
+            for (const auto& part : SplitCommas(args.Value()))
                 o.viewValues.push_back(ParseWhole(part, "--view-values", 0, 255));
         } else {
             throw BadArguments{"unknown argument \"" + arg + "\""};

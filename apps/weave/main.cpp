@@ -6,15 +6,13 @@
 //
 // Exit status: 0 written, 1 a file could not be read or written (or rendering failed),
 // 2 bad arguments.
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <exception>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "apps/common/arguments.h"
 #include "apps/weave/weaver.h"
 #include "tavo/device/device.h"
 #include "tavo/device/panelDescription.h"
@@ -22,37 +20,12 @@
 namespace {
 
 using namespace tavo::sdk;
-using tavo::apps::Picture;
+using namespace tavo::apps;
 
 constexpr const char* kUsage =
     "usage: tavo-weave [--panel P.json] --mode stereo|sliding|peeling --face X,Y,Z "
     "(--left L.png --right R.png | --views V0.png,V1.png,...) [--no-sharpen] [--no-blend] "
     "[--debug-mode N] --out OUT.png\n";
-
-struct BadArguments {
-    std::string why;
-};
-
-std::vector<std::string> SplitCommas(const std::string& text) {
-    std::vector<std::string> parts;
-    std::stringstream stream(text);
-    std::string part;
-    while (std::getline(stream, part, ','))
-        parts.push_back(part);
-    if (!text.empty() && text.back() == ',')
-        parts.emplace_back();
-    return parts;
-}
-
-float ParseNumber(const std::string& text, const char* what) {
-    char* end = nullptr;
-    errno = 0;
-    const float value = std::strtof(text.c_str(), &end);
-    if (text.empty() || end != text.c_str() + text.size() || errno == ERANGE) {
-        throw BadArguments{std::string(what) + ": not a number: \"" + text + "\""};
-    }
-    return value;
-}
 
 struct Options {
     std::optional<std::string> panel;
@@ -65,17 +38,13 @@ struct Options {
 
 Options Parse(int argc, char** argv) {
     Options o;
-    const auto value = [&](int& i) -> std::string {
-        if (i + 1 >= argc)
-            throw BadArguments{std::string(argv[i]) + " needs a value"};
-        return argv[++i];
-    };
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+    Arguments args(argc, argv);
+    while (args.Next()) {
+        const std::string arg = args.Current();
         if (arg == "--panel") {
-            o.panel = value(i);
+            o.panel = args.Value();
         } else if (arg == "--mode") {
-            const std::string mode = value(i);
+            const std::string mode = args.Value();
             if (mode == "stereo") {
                 o.mode = kTavoInterlaceModeStereoSliding;
             } else if (mode == "sliding") {
@@ -86,18 +55,13 @@ Options Parse(int argc, char** argv) {
                 throw BadArguments{"unknown mode \"" + mode + "\""};
             }
         } else if (arg == "--face") {
-            // Taken whole, so that a leading minus is part of the value, not an option.
-            const auto parts = SplitCommas(value(i));
-            if (parts.size() != 3)
-                throw BadArguments{"--face needs X,Y,Z"};
-            o.face = glm::vec3(ParseNumber(parts[0], "--face"), ParseNumber(parts[1], "--face"),
-                               ParseNumber(parts[2], "--face"));
+            o.face = glm::vec3(ParsePosition(args.Value(), "--face"));
         } else if (arg == "--left") {
-            o.left = value(i);
+            o.left = args.Value();
         } else if (arg == "--right") {
-            o.right = value(i);
+            o.right = args.Value();
         } else if (arg == "--views") {
-            o.views = SplitCommas(value(i));
+            o.views = SplitCommas(args.Value());
             for (const auto& view : o.views) {
                 if (view.empty())
                     throw BadArguments{"--views has an empty name"};
@@ -107,14 +71,10 @@ Options Parse(int argc, char** argv) {
         } else if (arg == "--no-blend") {
             o.settings.blend = false;
         } else if (arg == "--debug-mode") {
-            const std::string text = value(i);
-            const float mode = ParseNumber(text, "--debug-mode");
-            if (mode < 0.0f || mode > 8.0f || mode != static_cast<float>(static_cast<int>(mode))) {
-                throw BadArguments{"--debug-mode takes 0 to 8, not " + text};
-            }
-            o.settings.debugMode = static_cast<eTavoShaderDebugMode>(static_cast<int>(mode));
+            o.settings.debugMode =
+                static_cast<eTavoShaderDebugMode>(ParseWhole(args.Value(), "--debug-mode", 0, 8));
         } else if (arg == "--out") {
-            o.out = value(i);
+            o.out = args.Value();
         } else {
             throw BadArguments{"unknown argument \"" + arg + "\""};
         }

@@ -46,12 +46,14 @@ expect_run(2 "usage: tavo-weave")
 expect_run(2 "unknown mode" --mode wobble --face 0,0,500 ${pair} --out ${WORK}/x.png)
 expect_run(2 "--face needs X,Y,Z" --mode stereo --face 0,500 ${pair} --out ${WORK}/x.png)
 expect_run(2 "not a number" --mode stereo --face 0,a,500 ${pair} --out ${WORK}/x.png)
+# A position the geometry cannot use is refused, not woven into a blank picture.
+expect_run(2 "not a number: \"nan\"" --mode stereo --face nan,0,500 ${pair} --out ${WORK}/x.png)
 expect_run(2 "--out is required" --mode stereo --face 0,0,500 ${pair})
 expect_run(2 "--left and --right go together" --mode stereo --face 0,0,500 --left ${DATA}/left.png
   --out ${WORK}/x.png)
 expect_run(2 "--left/--right are the views of --mode stereo" --mode sliding --face 0,0,500 ${pair}
   --out ${WORK}/x.png)
-expect_run(2 "--debug-mode takes 0 to 8" --mode stereo --face 0,0,500 ${pair} --debug-mode 9
+expect_run(2 "--debug-mode takes a whole number from 0 to 8" --mode stereo --face 0,0,500 ${pair} --debug-mode 9
   --out ${WORK}/x.png)
 expect_run(2 "weaves 12 views" --panel ${DATA}/panel.json --mode peeling --face 0,0,500
   --views ${DATA}/left.png,${DATA}/right.png --out ${WORK}/x.png)
