@@ -369,8 +369,8 @@ void ThreadedInterlacer::SetUpShaders() {
         for (int i = 0; i < 2; ++i) {
             shader->CreateVariant(i, kSharpenVariantDefines[i], false);
         }
-        shader->SetPermutationTableForVariants(
-            kSharpenPermutations, static_cast<int>(std::size(kSharpenPermutations)));
+        shader->SetPermutationTableForVariants(kSharpenPermutations,
+                                               static_cast<int>(std::size(kSharpenPermutations)));
         shader->CacheShaderText(sharpenVertex, sharpenFragment);
     }
     interlaceShader_.SetPermutationTableForVariants(

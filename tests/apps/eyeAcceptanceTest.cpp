@@ -145,8 +145,8 @@ TEST_P(NViewDepth, RightEyeSeesTheCameraFurtherRight) {
     const auto offsets = weaver.ViewOffsets(c.mode);
     const auto lens = LensSheet::FromConfig(weaver.config());
     const auto mostSeen = [&](double dx) {
-        const auto shares = SourceShares(lens, woven, glm::dvec3(c.face) + glm::dvec3(dx, 0, 0),
-                                         values, kSampling);
+        const auto shares =
+            SourceShares(lens, woven, glm::dvec3(c.face) + glm::dvec3(dx, 0, 0), values, kSampling);
         return static_cast<int>(std::max_element(shares.begin(), shares.end()) - shares.begin());
     };
     const int left = mostSeen(-kHalfEyes);

@@ -179,8 +179,8 @@ RgbaImage ShaderHarness::InterlaceAndSharpen(const LensInputs& in,
     unsigned framebuffer = 0, intermediate = 0;
     gl::GenTextures(1, &intermediate);
     gl::BindTexture(GL_TEXTURE_2D, intermediate);
-    gl::TexImage2D(GL_TEXTURE_2D, 0, GL_RGBA16, in.width, in.height, 0, GL_RGBA,
-                   GL_UNSIGNED_SHORT, nullptr);
+    gl::TexImage2D(GL_TEXTURE_2D, 0, GL_RGBA16, in.width, in.height, 0, GL_RGBA, GL_UNSIGNED_SHORT,
+                   nullptr);
     gl::TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     gl::TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     gl::TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
