@@ -717,6 +717,9 @@ TEST_F(InterlacerGlTest, HostResponsibilitiesHandDrawingToTheDelegateInOrder) {
     EXPECT_EQ(delegate.calls, expected);
     // The interlacer neither cleared nor drew: the output is the host's.
     EXPECT_EQ(Compare(Solid(kWidth, kHeight, {255, 255, 255, 255}), "host_drawn"), "");
+    // The host's intermediate holds codes, so the program that decodes each tap sharpened it.
+    EXPECT_NE(Access::sharpenShader(*hosted).programId, 0u);
+    EXPECT_EQ(Access::sharpenLinearShader(*hosted).programId, 0u);
 
     // Drawing ours, the hooks still frame each pass.
     RecordingDelegate framing;
