@@ -313,7 +313,7 @@ void ThreadedInterlacer::InitializeOpenGL(void* /*context*/, eTavoTaskResponsibi
             CheckGlErrors("[InitializeOpenGL] views buffers setup");
             if (interlacedWidth_ == 0 && interlacedHeight_ == 0) {
                 const glm::ivec2 panel = sdk_->config().panelResolution;
-                UpdateBuffers(GetNumViews(), kBufferTypeInterlaced, panel.x, panel.y);
+                ResizeTargets(GetNumViews(), kBufferTypeInterlaced, panel.x, panel.y);
             }
             CheckGlErrors("[InitializeOpenGL] interlace buffers setup");
         }
@@ -355,22 +355,27 @@ void ThreadedInterlacer::SetUpShaders() {
     // A second set-up starts the families afresh rather than appending a second variant list.
     interlaceShader_ = opengl::Shader{};
     sharpenShader_ = opengl::Shader{};
-    for (opengl::Shader* shader : {&interlaceShader_, &sharpenShader_}) {
+    sharpenLinearShader_ = opengl::Shader{};
+    for (opengl::Shader* shader : {&interlaceShader_, &sharpenShader_, &sharpenLinearShader_}) {
         shader->vertexPrefix = "#version 330 core";
         shader->fragmentPrefix = "#version 330 core";
     }
+    // The same sharpen program over the interlacer's own intermediate, which holds linear light.
+    sharpenLinearShader_.fragmentPrefix += "\n#define LINEAR_INPUT 1";
     for (int i = 0; i < kInterlaceVariantCount; ++i) {
         interlaceShader_.CreateVariant(i, kInterlaceVariantDefines[i], false);
     }
-    for (int i = 0; i < 2; ++i) {
-        sharpenShader_.CreateVariant(i, kSharpenVariantDefines[i], false);
+    for (opengl::Shader* shader : {&sharpenShader_, &sharpenLinearShader_}) {
+        for (int i = 0; i < 2; ++i) {
+            shader->CreateVariant(i, kSharpenVariantDefines[i], false);
+        }
+        shader->SetPermutationTableForVariants(kSharpenPermutations,
+                                               static_cast<int>(std::size(kSharpenPermutations)));
+        shader->CacheShaderText(sharpenVertex, sharpenFragment);
     }
     interlaceShader_.SetPermutationTableForVariants(
         kInterlacePermutations, static_cast<int>(std::size(kInterlacePermutations)));
-    sharpenShader_.SetPermutationTableForVariants(
-        kSharpenPermutations, static_cast<int>(std::size(kSharpenPermutations)));
     interlaceShader_.CacheShaderText(interlaceVertex, interlaceFragment);
-    sharpenShader_.CacheShaderText(sharpenVertex, sharpenFragment);
 }
 
 void ThreadedInterlacer::InitOnDesiredThread() {
@@ -396,12 +401,20 @@ bool ThreadedInterlacer::IsOnSameThread(const std::thread::id& id) const {
 
 void ThreadedInterlacer::Shutdown() {
     // The targets live in the render thread's context; elsewhere the names mean nothing.
-    if (thread_.load() == std::this_thread::get_id() && GlReady()) {
-        ScopedGlState saved(1, 16);
-        if (renderTargetsResponsibility_ == kTavoTaskResponsibilityInterlacer) {
-            UpdateBuffers(viewsCount_, kBufferTypeViews, 0, 0);
-            UpdateBuffers(viewsCount_, kBufferTypeInterlaced, 0, 0);
-        }
+    if (thread_.load() == std::this_thread::get_id() && GlReady() &&
+        renderTargetsResponsibility_ == kTavoTaskResponsibilityInterlacer) {
+        // Under the frame's lock, as every rebuild: a lookup from another thread must never
+        // read the names while they are deleted.
+        struct Release {
+            ThreadedInterlacer& self;
+            void Run() {
+                ScopedGlState saved(1, 16);
+                self.ResizeTargets(self.viewsCount_, kBufferTypeViews, 0, 0);
+                self.ResizeTargets(self.viewsCount_, kBufferTypeInterlaced, 0, 0);
+            }
+        } release{*this};
+        RunBetweenFrames(
+            FramePasses{[](void* context) { static_cast<Release*>(context)->Run(); }, &release});
     }
     {
         std::lock_guard lock(mutex_);
@@ -428,6 +441,20 @@ int ThreadedInterlacer::GetNumViews() const {
 
 bool ThreadedInterlacer::UpdateBuffers(int count, eBufferType type, int width, int height) {
     TAVO_REQUIRE_RENDER_THREAD();
+    struct Resize {
+        ThreadedInterlacer& self;
+        int count;
+        eBufferType type;
+        int width;
+        int height;
+        void Run() { self.ResizeTargets(count, type, width, height); }
+    } resize{*this, count, type, width, height};
+    RunBetweenFrames(
+        FramePasses{[](void* context) { static_cast<Resize*>(context)->Run(); }, &resize});
+    return true;
+}
+
+void ThreadedInterlacer::ResizeTargets(int count, eBufferType type, int width, int height) {
     if (type == kBufferTypeViews) {
         // The name arrays hold 12 targets; more would write past them.
         opengl::UpdateBuffers(width, height, std::min(count, kMaxViews), viewsWidth_, viewsHeight_,
@@ -442,21 +469,26 @@ bool ThreadedInterlacer::UpdateBuffers(int count, eBufferType type, int width, i
             // The sharpen pass reads this image only at texel centres, where nearest sampling
             // gives the same values as linear for a fraction of the work.
             gl::BindTexture(GL_TEXTURE_2D, interlacedTexture_);
+            if (!protectedContent_) {
+                // Linear light, as the interlace pass writes it for the sharpen pass, needs
+                // more than 8 bits to keep the dark codes apart.
+                gl::TexImage2D(GL_TEXTURE_2D, 0, GL_RGBA16, interlacedWidth_, interlacedHeight_, 0,
+                               GL_RGBA, GL_UNSIGNED_SHORT, nullptr);
+            }
             gl::TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
             gl::TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
         }
     }
-    return true;
 }
 
 void ThreadedInterlacer::RebuildViewTargets() {
     const glm::ivec2 view = sdk_->config().viewResolution;
     const int views = GetNumViews();
     if (useViewAtlas_) {
-        UpdateBuffers(1, kBufferTypeViews, views * view.x, view.y);
+        ResizeTargets(1, kBufferTypeViews, views * view.x, view.y);
         viewTextureAtlas_.store(viewTextures_[0]);
     } else {
-        UpdateBuffers(views, kBufferTypeViews, view.x, view.y);
+        ResizeTargets(views, kBufferTypeViews, view.x, view.y);
     }
 }
 
@@ -471,7 +503,7 @@ void ThreadedInterlacer::OnWindowSizeChanged(int width, int height) {
         int height;
         void Run() {
             ScopedGlState saved(1, 16);
-            self.UpdateBuffers(self.GetNumViews(), kBufferTypeInterlaced, width, height);
+            self.ResizeTargets(self.GetNumViews(), kBufferTypeInterlaced, width, height);
         }
     } resize{*this, width, height};
     RunBetweenFrames(
@@ -1029,6 +1061,19 @@ void ThreadedInterlacer::ApplyInterlacing(int width, int height, bool blend) {
         s.SetFloat("reconvergenceZoomY", p.reconvergenceZoomY, false);
         // With sharpening to follow, the opacity is applied there, once.
         s.SetFloat("alpha", sharpen ? 1.0f : alpha_.load(), false);
+        // Into its own intermediate the pass writes linear light, so that the sharpen pass
+        // decodes nothing; a host's intermediate gets the codes, as any host shader expects.
+        float gamma = 0.0f;
+        if (sharpen && renderTargetsResponsibility_ == kTavoTaskResponsibilityInterlacer &&
+            !protectedContent_) {
+            TavoSharpeningValues values;
+            sdk_->GetSharpeningValues(values, width, height);
+            gamma = std::isfinite(values.gamma) && values.gamma > 0.0f ? values.gamma : 0.0f;
+        }
+        s.SetFloat("linearGamma", gamma, false);
+        intermediateLinear_ = gamma > 0.0f;
+    } else {
+        intermediateLinear_ = false;
     }
     CheckFrameGlErrors("[ApplyInterlacing After Setting cb data]");
 
@@ -1079,14 +1124,14 @@ void ThreadedInterlacer::ApplySharpening(int width, int height) {
     ScopedGlState saved(1, 16);
     CheckFrameGlErrors("[ApplySharpening Before Use Permutation]");
     if (shaderResponsibility_ == kTavoTaskResponsibilityInterlacer) {
-        sharpenShader_.UseVariantWithPermutations(sdk_->newAct() ? 1 : 0, {0u, 0u});
+        opengl::Shader& s = intermediateLinear_ ? sharpenLinearShader_ : sharpenShader_;
+        s.UseVariantWithPermutations(sdk_->newAct() ? 1 : 0, {0u, 0u});
         TavoSharpeningValues values;
         sdk_->GetSharpeningValues(values, width, height);
         // The faces were refreshed by this frame's interlace pass; asking again would only
         // move the prediction between the two passes.
         TavoInterlaceParameters p;
         FillInterlaceParameters(p);
-        opengl::Shader& s = sharpenShader_;
         s.SetFloat("gamma", values.gamma, false);
         s.SetFloat("sharpeningCenter", values.sharpeningCenter, false);
         s.SetInteger("sharpeningValueCount", values.sharpeningValueCount, false);

@@ -165,8 +165,8 @@ static_assert(sizeof(TavoInterlaceParameters) == 75 * 4);
 // that touch OpenGL or the per-frame state check that they run there and throw tavo::Exception
 // otherwise ("... being used on incorrect thread."): InitializeOpenGL's set-up, UpdateBuffers,
 // OnWindowSizeChanged, GetInterlaceParameters, SetInterlaceMode, the shader texts and the five
-// passes. `mutex_` is held for a whole post-processed frame and for the target rebuilds of
-// SetInterlaceMode and OnWindowSizeChanged; SetShaderDebugMode,
+// passes. `mutex_` is held for a whole post-processed frame and for every target rebuild
+// (SetInterlaceMode, OnWindowSizeChanged, UpdateBuffers, Shutdown); SetShaderDebugMode,
 // ToggleShaderDebugMode, SetInterlaceViewTextureAtlas, SetOutputRenderTarget, SetViewTextureId
 // and GetRenderTargetForView take it, so from another thread they wait for the frame to end.
 // The plain value setters (fit mode, aspect offset, flip, reconvergence, single view, alpha,
@@ -312,6 +312,8 @@ class TAVO_API ThreadedInterlacer {
     // Throws unless the calling thread's OpenGL entry points are loaded (a pass after Shutdown
     // would otherwise call through null pointers).
     void RequireOpenGL(const char* signature) const;
+    // UpdateBuffers' work, with `mutex_` held (or inside a frame) by the caller.
+    void ResizeTargets(int count, eBufferType type, int width, int height);
     void RebuildViewTargets();
     // Destroys the debug menu now, or after its drawing when called from inside it.
     void ReleaseGui();
@@ -328,6 +330,11 @@ class TAVO_API ThreadedInterlacer {
 
     opengl::Shader interlaceShader_;
     opengl::Shader sharpenShader_;
+    // The sharpen family again, reading an intermediate that holds linear light.
+    opengl::Shader sharpenLinearShader_;
+    // The last interlace pass wrote linear light into the interlacer's own intermediate; the
+    // sharpen pass reads it with sharpenLinearShader_. Render thread.
+    bool intermediateLinear_ = false;
     unsigned viewFramebuffers_[kMaxViews] = {};
     unsigned viewTextures_[kMaxViews] = {};
     unsigned viewDepthBuffers_[kMaxViews] = {};

@@ -429,8 +429,10 @@ TEST_F(InterlacerGlTest, UniformsCarryTheFramesParameters) {
         EXPECT_EQ(intOf(program, name.c_str()), unit) << name;
     }
 
-    const GLuint sharpen = Access::sharpenShader(*interlacer_).programId;
+    // Its own intermediate holds linear light: the program that decodes nothing sharpens it.
+    const GLuint sharpen = Access::sharpenLinearShader(*interlacer_).programId;
     ASSERT_NE(sharpen, 0u);
+    EXPECT_EQ(Access::sharpenShader(*interlacer_).programId, 0u);
     TavoSharpeningValues values;
     sdk_->GetSharpeningValues(values, kWidth, kHeight);
     ASSERT_GT(values.sharpeningValueCount, 0);
@@ -715,6 +717,9 @@ TEST_F(InterlacerGlTest, HostResponsibilitiesHandDrawingToTheDelegateInOrder) {
     EXPECT_EQ(delegate.calls, expected);
     // The interlacer neither cleared nor drew: the output is the host's.
     EXPECT_EQ(Compare(Solid(kWidth, kHeight, {255, 255, 255, 255}), "host_drawn"), "");
+    // The host's intermediate holds codes, so the program that decodes each tap sharpened it.
+    EXPECT_NE(Access::sharpenShader(*hosted).programId, 0u);
+    EXPECT_EQ(Access::sharpenLinearShader(*hosted).programId, 0u);
 
     // Drawing ours, the hooks still frame each pass.
     RecordingDelegate framing;
@@ -885,6 +890,47 @@ TEST_F(InterlacerGlTest, TargetRebuildsAreLockedAgainstLookupsAndConfigurationCh
     ::testing::internal::GetCapturedStdout();
     ASSERT_EQ(renderError, "");
     EXPECT_GE(rebuilds.load(), 20);
+    EXPECT_EQ(log_.Count("error"), 0) << log_.Dump();
+    sdk_->DestroyThreadedInterlacer(shared);
+}
+
+// The host's own resizes and the final Shutdown delete and recreate the targets while another
+// thread keeps looking them up: clean under TSan only when both take the frame's lock.
+TEST_F(InterlacerGlTest, HostResizesAndShutdownAreLockedAgainstLookups) {
+    ThreadedInterlacer* shared = sdk_->CreateNewThreadedInterlacer({});
+    std::atomic<bool> ready{false};
+    std::atomic<bool> done{false};
+    std::atomic<int> lookups{0};
+    std::string renderError;
+    ::testing::internal::CaptureStdout();
+    std::thread render([&] {
+        tavo::test::EglContext context;
+        if (!context.ok()) {
+            renderError = context.error();
+            ready = true;
+            done = true;
+            return;
+        }
+        shared->InitializeOpenGL(nullptr, kOurs, kOurs, kOurs);
+        ready = true;
+        for (int i = 0; i < 30 || lookups.load() < 50; ++i) {
+            shared->UpdateBuffers(ThreadedInterlacer::kMaxViews, kBufferTypeViews, 8 + i % 3, 4);
+            shared->UpdateBuffers(1, kBufferTypeInterlaced, 16 + i % 2, 8);
+        }
+        shared->Shutdown();
+        done = true;
+    });
+    while (!ready.load()) {
+        std::this_thread::yield();
+    }
+    // Looks up until the render thread has shut down, so that the release overlaps lookups.
+    while (!done.load()) {
+        (void)shared->GetRenderTargetForView(lookups.fetch_add(1) % ThreadedInterlacer::kMaxViews);
+    }
+    render.join();
+    ::testing::internal::GetCapturedStdout();
+    ASSERT_EQ(renderError, "");
+    EXPECT_EQ(shared->GetRenderTargetForView(0), 0u) << "Shutdown released the targets";
     EXPECT_EQ(log_.Count("error"), 0) << log_.Dump();
     sdk_->DestroyThreadedInterlacer(shared);
 }

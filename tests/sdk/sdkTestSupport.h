@@ -63,6 +63,9 @@ struct ThreadedInterlacerTestAccess {
     static opengl::Shader& sharpenShader(ThreadedInterlacer& interlacer) {
         return interlacer.sharpenShader_;
     }
+    static opengl::Shader& sharpenLinearShader(ThreadedInterlacer& interlacer) {
+        return interlacer.sharpenLinearShader_;
+    }
     static unsigned viewTexture(const ThreadedInterlacer& interlacer, int view) {
         return interlacer.viewTextures_[view];
     }

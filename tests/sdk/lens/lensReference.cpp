@@ -100,8 +100,8 @@ WeaveResult Weave(const LensInputs& in, const std::vector<RgbaImage>& views) {
                 } else {
                     const double label =
                         in.mode == 1
-                            ? Mod(in.No + TrackedPhase(in, x, y, {in.faceX, in.faceY, in.faceZ}), N)
-                            : Mod(Psi(in, x, y) + in.No, N);
+                            ? Mod(in.No - TrackedPhase(in, x, y, {in.faceX, in.faceY, in.faceZ}), N)
+                            : Mod(in.No - Psi(in, x, y), N);
                     if (in.blendViews) {
                         const double first = std::floor(label);
                         const double w = label - first;

@@ -17,6 +17,9 @@ void ShaderHarness::SetUp() {
                          ReadAsset("shaders/interlace.pshader"));
     SetUpSharpenShader(sharpen_, ReadAsset("shaders/sharpen.vshader"),
                        ReadAsset("shaders/sharpen.pshader"));
+    SetUpSharpenShader(sharpenLinear_, ReadAsset("shaders/sharpen.vshader"),
+                       ReadAsset("shaders/sharpen.pshader"));
+    sharpenLinear_.fragmentPrefix += "\n#define LINEAR_INPUT 1";
     opengl::CreateRectangularTexCoordVertexArray(0, 0, 1, 1, quadArray_, quadVertices_,
                                                  quadIndices_);
 }
@@ -82,6 +85,12 @@ struct Target {
 RgbaImage ShaderHarness::Interlace(const LensInputs& in, const std::vector<unsigned>& textures,
                                    const DrawOptions& options) {
     const Target target(in.width, in.height);
+    PrepareInterlace(in, textures, options, 0.0f);
+    return target.DrawAndRead(quadArray_);
+}
+
+void ShaderHarness::PrepareInterlace(const LensInputs& in, const std::vector<unsigned>& textures,
+                                     const DrawOptions& options, float linearGamma) {
     const unsigned correction = static_cast<unsigned>(in.mode == 1 ? 1 : in.mode == 2 ? 2 : 0);
     interlace_.UseVariantWithPermutations(
         options.variant, {correction, options.reconvergence ? 1u : 0u,
@@ -120,6 +129,7 @@ RgbaImage ShaderHarness::Interlace(const LensInputs& in, const std::vector<unsig
         {"reconvergenceZoomX", options.zoomX ? 1.0f : 0.0f},
         {"reconvergenceZoomY", options.zoomY ? 1.0f : 0.0f},
         {"alpha", options.alpha},
+        {"linearGamma", linearGamma},
     };
     for (const auto& [name, value] : floats)
         s.SetFloat(name, value, false);
@@ -134,28 +144,64 @@ RgbaImage ShaderHarness::Interlace(const LensInputs& in, const std::vector<unsig
         gl::BindTexture(GL_TEXTURE_2D, unit < textures.size() ? textures[unit] : 0);
     }
     gl::ActiveTexture(GL_TEXTURE0);
-    return target.DrawAndRead(quadArray_);
+}
+
+void ShaderHarness::PrepareSharpen(opengl::Shader& shader, const SharpenInputs& in, int width,
+                                   int height, bool optimized) {
+    shader.UseVariantWithPermutations(optimized ? 1 : 0, {0, 0});
+    shader.SetFloat("gamma", in.gamma, false);
+    shader.SetFloat("sharpeningCenter", in.center, false);
+    shader.SetInteger("sharpeningValueCount", static_cast<int>(in.taps.size()), false);
+    shader.SetMatrix4("rectTransform", glm::mat4(1.0f), false);
+    shader.SetVector4f("textureInvSize", 1.0f / width, 1.0f / height, 0, 0, false);
+    std::vector<glm::vec4> taps;
+    for (const auto& tap : in.taps)
+        taps.emplace_back(tap[0], tap[1], tap[2], 0.0f);
+    shader.SetVector4fArray("sharpeningValues", taps.data(), static_cast<int>(taps.size()), false);
+    shader.SetFloat("alpha", 1.0f, false);
 }
 
 RgbaImage ShaderHarness::SharpenImage(const SharpenInputs& in, const RgbaImage& source,
                                       bool optimized) {
     const unsigned texture = Upload({source})[0];
     const Target target(source.width, source.height);
-    sharpen_.UseVariantWithPermutations(optimized ? 1 : 0, {0, 0});
-    sharpen_.SetFloat("gamma", in.gamma, false);
-    sharpen_.SetFloat("sharpeningCenter", in.center, false);
-    sharpen_.SetInteger("sharpeningValueCount", static_cast<int>(in.taps.size()), false);
-    sharpen_.SetMatrix4("rectTransform", glm::mat4(1.0f), false);
-    sharpen_.SetVector4f("textureInvSize", 1.0f / source.width, 1.0f / source.height, 0, 0, false);
-    std::vector<glm::vec4> taps;
-    for (const auto& tap : in.taps)
-        taps.emplace_back(tap[0], tap[1], tap[2], 0.0f);
-    sharpen_.SetVector4fArray("sharpeningValues", taps.data(), static_cast<int>(taps.size()),
-                              false);
-    sharpen_.SetFloat("alpha", 1.0f, false);
+    PrepareSharpen(sharpen_, in, source.width, source.height, optimized);
     gl::ActiveTexture(GL_TEXTURE0);
     gl::BindTexture(GL_TEXTURE_2D, texture);
     return target.DrawAndRead(quadArray_);
+}
+
+RgbaImage ShaderHarness::InterlaceAndSharpen(const LensInputs& in,
+                                             const std::vector<unsigned>& textures,
+                                             const DrawOptions& options,
+                                             const SharpenInputs& sharpen, bool optimized) {
+    // The intermediate as the interlacer makes it: 16 bits a channel, read at texel centres.
+    unsigned framebuffer = 0, intermediate = 0;
+    gl::GenTextures(1, &intermediate);
+    gl::BindTexture(GL_TEXTURE_2D, intermediate);
+    gl::TexImage2D(GL_TEXTURE_2D, 0, GL_RGBA16, in.width, in.height, 0, GL_RGBA, GL_UNSIGNED_SHORT,
+                   nullptr);
+    gl::TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    gl::TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    gl::TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    gl::TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    textures_.push_back(intermediate);
+    gl::GenFramebuffers(1, &framebuffer);
+    gl::BindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    gl::FramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, intermediate, 0);
+    EXPECT_EQ(gl::CheckFramebufferStatus(GL_FRAMEBUFFER), GLenum{GL_FRAMEBUFFER_COMPLETE});
+    gl::Viewport(0, 0, in.width, in.height);
+    PrepareInterlace(in, textures, options, sharpen.gamma);
+    gl::BindVertexArray(quadArray_);
+    gl::DrawElements(GL_TRIANGLES, 6, GL_UNSIGNED_INT, nullptr);
+
+    const Target target(in.width, in.height);
+    PrepareSharpen(sharpenLinear_, sharpen, in.width, in.height, optimized);
+    gl::ActiveTexture(GL_TEXTURE0);
+    gl::BindTexture(GL_TEXTURE_2D, intermediate);
+    RgbaImage out = target.DrawAndRead(quadArray_);
+    gl::DeleteFramebuffers(1, &framebuffer);
+    return out;
 }
 
 }  // namespace tavo::test

@@ -40,6 +40,12 @@ struct DrawOptions {
 };
 
 class ShaderHarness : public GlTest {
+  private:
+    void PrepareInterlace(const LensInputs& in, const std::vector<unsigned>& textures,
+                          const DrawOptions& options, float linearGamma);
+    void PrepareSharpen(opengl::Shader& shader, const SharpenInputs& in, int width, int height,
+                        bool optimized);
+
   protected:
     void SetUp() override;
     void TearDown() override;
@@ -50,9 +56,16 @@ class ShaderHarness : public GlTest {
     RgbaImage Interlace(const LensInputs& in, const std::vector<unsigned>& textures,
                         const DrawOptions& options);
     RgbaImage SharpenImage(const SharpenInputs& in, const RgbaImage& source, bool optimized);
+    // Both passes as the interlacer runs them into its own intermediate: the interlace program
+    // writes linear light (the sharpening gamma) into a 16-bit target, which the sharpen program
+    // built with LINEAR_INPUT reads without decoding. Returns the sharpened output.
+    RgbaImage InterlaceAndSharpen(const LensInputs& in, const std::vector<unsigned>& textures,
+                                  const DrawOptions& options, const SharpenInputs& sharpen,
+                                  bool optimized);
 
     opengl::Shader interlace_;
     opengl::Shader sharpen_;
+    opengl::Shader sharpenLinear_;
     unsigned quadArray_ = 0, quadVertices_ = 0, quadIndices_ = 0;
     std::vector<unsigned> textures_;
 };

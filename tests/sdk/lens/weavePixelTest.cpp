@@ -369,6 +369,25 @@ TEST_F(ShaderHarness, SharpeningMatchesTheReferenceInBothVariants) {
     }
 }
 
+// Into its own intermediate the interlacer weaves linear light, 16 bits a channel, and sharpens
+// without decoding: the output must be the reference filter over the 8-bit weave of the same
+// views, as when every tap was decoded.
+TEST_F(ShaderHarness, ALinearIntermediateSharpensAsTheEncodedWeaveDoes) {
+    const SharpenInputs sharpen = DefaultSharpening();
+    for (const LensInputs& in : {With(kSmall, 0, 0, 0, 521.53f), With(kSmall, 2, -150, 40, 400)}) {
+        const auto images = MakeViews(in.mode == 2 ? 2 : 12, in.width, in.height);
+        const auto textures = Upload(images);
+        const DrawOptions options{.variant = in.mode == 2 ? kStereoViews : kViews};
+        const RgbaImage expected = Sharpen(sharpen, Interlace(in, textures, options));
+        for (const bool optimized : {false, true}) {
+            const RgbaImage actual = InterlaceAndSharpen(in, textures, options, sharpen, optimized);
+            const Comparison result = CompareWeave(actual, expected, {}, 1,
+                                                   in.mode == 2 ? "LinearStereo" : "LinearSliding");
+            EXPECT_EQ(result.wrong, 0u) << result.firstWrong;
+        }
+    }
+}
+
 TEST(SharpenReference, AFlatFieldPassesAndAnEdgeOvershootsInLinearLight) {
     SharpenInputs in;
     in.gamma = 2.0f;
