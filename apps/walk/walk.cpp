@@ -131,6 +131,44 @@ cv::Mat ToMat(const Picture& picture) {
 }
 
 // Intended images above, what the eyes see below, left then right, a gap between.
+// The probe: the left eye's views all white, the right eye's all black; in Stereo Sliding those
+// are the two images. View Sliding is not steered by the face, so which view an eye sees depends
+// on where it stands: a first weave of distinct constant views finds the view each true eye sees
+// most, and the views are split between the eyes halfway between those two. A view exactly
+// halfway is grey, its samples nobody's own.
+struct Probe {
+    std::vector<Picture> views;
+    int leftView = 0, rightView = 1;  // the views meant for each eye, shown as intended images
+};
+
+Probe MakeProbe(Weaver& weaver, const WeaveSettings& settings, const LensSheet& lens,
+                const Head& truth, int views) {
+    Probe probe;
+    if (views == 2) {
+        probe.views = {Constant(255), Constant(0)};
+        return probe;
+    }
+    std::vector<Picture> labelled;
+    std::vector<int> values;
+    for (int i = 0; i < views; ++i) {
+        values.push_back(10 + i * 235 / (views - 1));
+        labelled.push_back(Constant(static_cast<uint8_t>(values.back())));
+    }
+    const Picture labels = weaver.Weave(settings, labelled);
+    auto mostSeen = [&](const glm::dvec3& eye) {
+        const auto shares = SourceShares(lens, labels, eye, values, kEyeSampling);
+        return static_cast<int>(std::max_element(shares.begin(), shares.end()) - shares.begin());
+    };
+    probe.leftView = mostSeen(truth.leftEye);
+    probe.rightView = mostSeen(truth.rightEye);
+    for (int i = 0; i < views; ++i) {
+        const int side = 2 * i - (probe.leftView + probe.rightView);
+        const bool leftSide = probe.leftView <= probe.rightView ? side < 0 : side > 0;
+        probe.views.push_back(Constant(side == 0 ? 128 : leftSide ? 255 : 0));
+    }
+    return probe;
+}
+
 Picture KeyFramePanel(const Picture& intendedLeft, const Picture& intendedRight,
                       const Picture& seenLeft, const Picture& seenRight) {
     const int w = seenLeft.width, h = seenLeft.height, gap = 8;
@@ -190,15 +228,6 @@ int Run(const Options& options) {
     const LensSheet lens = LensSheet::FromConfig(weaver.config());
 
     const int views = weaver.ViewsFor(options.mode);
-    // The probe pair: the left eye's views all white, the right eye's all black. In View
-    // Sliding an eye further right sees a lower-numbered view on this lens, so the left eye's
-    // are the upper half.
-    std::vector<Picture> probe;
-    for (int i = 0; i < views; ++i)
-        probe.push_back(Constant(views == 2 ? (i == 0 ? 255 : 0) : (2 * i >= views ? 255 : 0)));
-    const int intendedLeft = views == 2 ? 0 : views / 2;
-    const int intendedRight = views == 2 ? 1 : views / 2 - 1;
-
     const int displayFrames = static_cast<int>(std::lround(options.seconds * kDisplayHz));
     // Key frames: spread over the frames whose viewer the camera sees.
     std::vector<int> inView;
@@ -278,9 +307,10 @@ int Run(const Options& options) {
         const Picture woven = weaver.Weave(settings, pictures);
         const sdk::TavoInterlaceParameters& used = weaver.lastParameters();
         kf.faceUsed = glm::dvec3(used.faceX, used.faceY, used.faceZ);
-        const Picture probeWoven = weaver.Weave(settings, probe);
+        const Probe probe = MakeProbe(weaver, settings, lens, truth, views);
+        const Picture probeWoven = weaver.Weave(settings, probe.views);
         auto shares = [&](const Picture& picture, const glm::dvec3& eye) {
-            return SourceShares(lens, picture, eye, {255, 0}, kEyeSampling);
+            return SourceShares(lens, picture, eye, {255, 0, 128}, kEyeSampling);
         };
         kf.leftShare = 100.0 * shares(probeWoven, kf.leftEye)[0];
         kf.rightShare = 100.0 * shares(probeWoven, kf.rightEye)[1];
@@ -288,7 +318,7 @@ int Run(const Options& options) {
         const head::MovingPoint exact{glm::vec3(truth.middle()), glm::vec3(0.0f)};
         const Timestamp stamp{Timestamp::Space::Unknown, seenAt * 1000.0};
         sdk.SetPrimaryFace(&exact, &stamp);
-        const Picture ceilingWoven = weaver.Weave(settings, probe);
+        const Picture ceilingWoven = weaver.Weave(settings, probe.views);
         kf.leftCeiling = 100.0 * shares(ceilingWoven, kf.leftEye)[0];
         kf.rightCeiling = 100.0 * shares(ceilingWoven, kf.rightEye)[1];
 
@@ -296,8 +326,8 @@ int Run(const Options& options) {
         const std::string number = fmt::format("{:04d}", v);
         WritePicture(woven, options.out / ("woven-" + number + ".png"));
         WritePicture(probeWoven, options.out / ("probe-" + number + ".png"));
-        WritePicture(KeyFramePanel(pictures[static_cast<size_t>(intendedLeft)],
-                                   pictures[static_cast<size_t>(intendedRight)],
+        WritePicture(KeyFramePanel(pictures[static_cast<size_t>(probe.leftView)],
+                                   pictures[static_cast<size_t>(probe.rightView)],
                                    EyePicture(lens, woven, kf.leftEye, kEyeCell, kEyeSampling),
                                    EyePicture(lens, woven, kf.rightEye, kEyeCell, kEyeSampling)),
                      options.out / ("eyes-" + number + ".png"));
