@@ -103,8 +103,9 @@ void AcquisitionWindows(cv::Size frame, std::vector<cv::Rect>& windows) {
     const float maxFace = kMaxFaceHeightShare * shorterSide;
     const float maxFaceOverlap = maxFace * kWindowOverlapMargin;
     // Not below the model's own input size, unless the frame is smaller still.
-    const int small = static_cast<int>(std::lround(std::min(
-        std::max(minFace / kMinFaceShare, static_cast<float>(BlazeFace::kInputSize)), shorterSide)));
+    const int small = static_cast<int>(std::lround(
+        std::min(std::max(minFace / kMinFaceShare, static_cast<float>(BlazeFace::kInputSize)),
+                 shorterSide)));
     auto add = [&](int size, float overlap) {
         ForEachWindowStart(frame.height, size, overlap, [&](int y) {
             ForEachWindowStart(frame.width, size, overlap,

@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include <opencv2/core/utility.hpp>
 #include <spdlog/spdlog.h>
+#include <opencv2/core/utility.hpp>
 
 #include "cpuFaceDetector.h"
 #include "tavo/common/assetManager.h"
