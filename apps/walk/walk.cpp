@@ -145,7 +145,8 @@ Probe MakeProbe(Weaver& weaver, const WeaveSettings& settings, const LensSheet& 
                 const Head& truth, int views) {
     Probe probe;
     if (views == 2) {
-        probe.views = {Constant(255), Constant(0)};
+        for (const uint8_t value : ProbeValues(views, 0, 1))
+            probe.views.push_back(Constant(value));
         return probe;
     }
     std::vector<Picture> labelled;
@@ -161,11 +162,8 @@ Probe MakeProbe(Weaver& weaver, const WeaveSettings& settings, const LensSheet& 
     };
     probe.leftView = mostSeen(truth.leftEye);
     probe.rightView = mostSeen(truth.rightEye);
-    for (int i = 0; i < views; ++i) {
-        const int side = 2 * i - (probe.leftView + probe.rightView);
-        const bool leftSide = probe.leftView <= probe.rightView ? side < 0 : side > 0;
-        probe.views.push_back(Constant(side == 0 ? 128 : leftSide ? 255 : 0));
-    }
+    for (const uint8_t value : ProbeValues(views, probe.leftView, probe.rightView))
+        probe.views.push_back(Constant(value));
     return probe;
 }
 
@@ -411,6 +409,20 @@ int Run(const Options& options) {
 }  // namespace
 
 namespace tavo::apps::walk {
+
+std::vector<uint8_t> ProbeValues(int views, int leftView, int rightView) {
+    std::vector<uint8_t> values;
+    for (int i = 0; i < views; ++i) {
+        if (views == 2) {
+            values.push_back(i == 0 ? 255 : 0);
+            continue;
+        }
+        const int side = 2 * i - (leftView + rightView);
+        const bool leftSide = leftView <= rightView ? side < 0 : side > 0;
+        values.push_back(side == 0 ? 128 : leftSide ? 255 : 0);
+    }
+    return values;
+}
 
 int WalkMain(int argc, char** argv) {
 #ifdef __SANITIZE_THREAD__
