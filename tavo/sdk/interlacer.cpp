@@ -1063,12 +1063,13 @@ void ThreadedInterlacer::ApplyInterlacing(int width, int height, bool blend) {
         s.SetFloat("alpha", sharpen ? 1.0f : alpha_.load(), false);
         // Into its own intermediate the pass writes linear light, so that the sharpen pass
         // decodes nothing; a host's intermediate gets the codes, as any host shader expects.
+        // The gamma is the sharpening record's, which is the configuration's; the record itself
+        // is built once, by the sharpen pass.
         float gamma = 0.0f;
         if (sharpen && renderTargetsResponsibility_ == kTavoTaskResponsibilityInterlacer &&
             !protectedContent_) {
-            TavoSharpeningValues values;
-            sdk_->GetSharpeningValues(values, width, height);
-            gamma = std::isfinite(values.gamma) && values.gamma > 0.0f ? values.gamma : 0.0f;
+            const float actGamma = sdk_->config().actGamma;
+            gamma = std::isfinite(actGamma) && actGamma > 0.0f ? actGamma : 0.0f;
         }
         s.SetFloat("linearGamma", gamma, false);
         intermediateLinear_ = gamma > 0.0f;
