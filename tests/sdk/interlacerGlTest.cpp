@@ -838,9 +838,10 @@ TEST_F(InterlacerGlTest, FramesNeverSeeAHalfReplacedConfiguration) {
     sdk_->DestroyThreadedInterlacer(shared);
 }
 
-// The render thread switches modes and output sizes, rebuilding its targets, while host threads
-// look the targets up and replace the configuration the rebuilds read. Clean under TSan: the
-// rebuilds take the frame's lock and wait out configuration changes.
+// The render thread switches modes and output sizes, resizes the targets as a host may, and
+// finally shuts down, while host threads look the targets up and replace the configuration the
+// rebuilds read. Clean under TSan: every rebuild and the release take the frame's lock and wait
+// out configuration changes.
 TEST_F(InterlacerGlTest, TargetRebuildsAreLockedAgainstLookupsAndConfigurationChanges) {
     const device::Config a = sdk_->GetConfig();
     device::Config b = a;
@@ -848,58 +849,8 @@ TEST_F(InterlacerGlTest, TargetRebuildsAreLockedAgainstLookupsAndConfigurationCh
     ThreadedInterlacer* shared = sdk_->CreateNewThreadedInterlacer({});
     std::atomic<bool> ready{false};
     std::atomic<bool> stop{false};
-    std::atomic<int> rebuilds{0};
-    std::string renderError;
-    ::testing::internal::CaptureStdout();
-    std::thread render([&] {
-        tavo::test::EglContext context;
-        if (!context.ok()) {
-            renderError = context.error();
-            ready = true;
-            return;
-        }
-        shared->InitializeOpenGL(nullptr, kOurs, kOurs, kOurs);
-        ready = true;
-        for (int i = 0; !stop.load() || i < 20; ++i) {
-            shared->SetInterlaceMode(i % 2 == 0 ? kTavoInterlaceModeViewSliding
-                                                : kTavoInterlaceModeStereoSliding);
-            shared->OnWindowSizeChanged(16 + i % 3, 8 + i % 2);
-            rebuilds.fetch_add(1);
-        }
-        shared->Shutdown();
-    });
-    while (!ready.load()) {
-        std::this_thread::yield();
-    }
-    std::thread lookups([&] {
-        for (int i = 0; i < 200 || rebuilds.load() < 20; ++i) {
-            for (int view = 0; view < ThreadedInterlacer::kMaxViews; ++view) {
-                (void)shared->GetRenderTargetForView(view);
-            }
-        }
-    });
-    std::thread configs([&] {
-        for (int i = 0; i < 6; ++i) {
-            sdk_->SetConfig(i % 2 == 0 ? b : a);
-        }
-    });
-    lookups.join();
-    configs.join();
-    stop = true;
-    render.join();
-    ::testing::internal::GetCapturedStdout();
-    ASSERT_EQ(renderError, "");
-    EXPECT_GE(rebuilds.load(), 20);
-    EXPECT_EQ(log_.Count("error"), 0) << log_.Dump();
-    sdk_->DestroyThreadedInterlacer(shared);
-}
-
-// The host's own resizes and the final Shutdown delete and recreate the targets while another
-// thread keeps looking them up: clean under TSan only when both take the frame's lock.
-TEST_F(InterlacerGlTest, HostResizesAndShutdownAreLockedAgainstLookups) {
-    ThreadedInterlacer* shared = sdk_->CreateNewThreadedInterlacer({});
-    std::atomic<bool> ready{false};
     std::atomic<bool> done{false};
+    std::atomic<int> rebuilds{0};
     std::atomic<int> lookups{0};
     std::string renderError;
     ::testing::internal::CaptureStdout();
@@ -913,9 +864,13 @@ TEST_F(InterlacerGlTest, HostResizesAndShutdownAreLockedAgainstLookups) {
         }
         shared->InitializeOpenGL(nullptr, kOurs, kOurs, kOurs);
         ready = true;
-        for (int i = 0; i < 30 || lookups.load() < 50; ++i) {
+        for (int i = 0; !stop.load() || i < 20; ++i) {
+            shared->SetInterlaceMode(i % 2 == 0 ? kTavoInterlaceModeViewSliding
+                                                : kTavoInterlaceModeStereoSliding);
+            shared->OnWindowSizeChanged(16 + i % 3, 8 + i % 2);
             shared->UpdateBuffers(ThreadedInterlacer::kMaxViews, kBufferTypeViews, 8 + i % 3, 4);
             shared->UpdateBuffers(1, kBufferTypeInterlaced, 16 + i % 2, 8);
+            rebuilds.fetch_add(1);
         }
         shared->Shutdown();
         done = true;
@@ -923,13 +878,29 @@ TEST_F(InterlacerGlTest, HostResizesAndShutdownAreLockedAgainstLookups) {
     while (!ready.load()) {
         std::this_thread::yield();
     }
-    // Looks up until the render thread has shut down, so that the release overlaps lookups.
-    while (!done.load()) {
-        (void)shared->GetRenderTargetForView(lookups.fetch_add(1) % ThreadedInterlacer::kMaxViews);
+    // Looks up until the render thread has shut down, so that the release overlaps lookups too.
+    std::thread lookup([&] {
+        while (!done.load()) {
+            (void)shared->GetRenderTargetForView(lookups.fetch_add(1) %
+                                                 ThreadedInterlacer::kMaxViews);
+        }
+    });
+    std::thread configs([&] {
+        for (int i = 0; i < 6; ++i) {
+            sdk_->SetConfig(i % 2 == 0 ? b : a);
+        }
+    });
+    configs.join();
+    while (rebuilds.load() < 20 && !done.load()) {
+        std::this_thread::yield();
     }
+    stop = true;
+    lookup.join();
     render.join();
     ::testing::internal::GetCapturedStdout();
     ASSERT_EQ(renderError, "");
+    EXPECT_GE(rebuilds.load(), 20);
+    EXPECT_GT(lookups.load(), 0);
     EXPECT_EQ(shared->GetRenderTargetForView(0), 0u) << "Shutdown released the targets";
     EXPECT_EQ(log_.Count("error"), 0) << log_.Dump();
     sdk_->DestroyThreadedInterlacer(shared);
